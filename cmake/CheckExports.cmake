@@ -1,0 +1,71 @@
+# Checks that a product exports the library's 23 functions (plus the QuillSim
+# control functions for the simulated product) and nothing else.
+# -DLIB=<library> -DSIM=ON|OFF -DOBJDUMP=<objdump> -DNM=<nm>
+set(expected
+  CastCPUDescription CastCacheDescription CastHypervisorDescription CastMachineDescription
+  ClearAllCachedMachineDescriptors CurrProcessorID DataCacheEntrySize DataCacheEntryType
+  DataCacheSize GetCPUDescription GetCPUVendorIDString GetHypervisorVendorIDString
+  GetMachineDescription GetProcessorFeatureDescriptor HyperThreaded LogicalProcessorsPerCore
+  MaxCoresPerPackage NumLogicalProcessors NumLogicalProcessorsInCurrentProcess NumPackages
+  OverrideInternalSafetyChecks SetQuillDetailedErrorReportCallback SetQuillErrorReportCallback)
+
+set(found "")
+if(LIB MATCHES "\\.dll$")
+  execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${LIB} failed")
+  endif()
+  # The export name table: lines "\t[   n] +base[   m] 0000 Name".
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table.*" table "${out}")
+  string(REGEX MATCHALL "\\] [A-Za-z_][A-Za-z0-9_]*\n" names "${table}")
+  foreach(n ${names})
+    string(REGEX REPLACE "^\\] ([A-Za-z0-9_]+)\n$" "\\1" n "${n}")
+    list(APPEND found ${n})
+  endforeach()
+  # Nothing but kernel32 (and the C runtime DLL) may be imported.
+  string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${out}")
+  foreach(d ${dlls})
+    string(TOLOWER "${d}" d)
+    if(NOT d MATCHES "kernel32\\.dll|msvcrt\\.dll|api-ms-win-crt")
+      message(FATAL_ERROR "${LIB} imports ${d}")
+    endif()
+  endforeach()
+else()
+  execute_process(COMMAND ${NM} -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} -D ${LIB} failed")
+  endif()
+  string(REGEX MATCHALL "[0-9a-f]+ [TDBRVW] [^\n]+" lines "${out}")
+  foreach(l ${lines})
+    string(REGEX REPLACE "^[0-9a-f]+ [TDBRVW] ([^@\n]+).*$" "\\1" n "${l}")
+    list(APPEND found ${n})
+  endforeach()
+endif()
+
+set(extra "")
+foreach(n ${found})
+  if(n IN_LIST expected)
+    continue()
+  endif()
+  if(SIM AND n MATCHES "^QuillSim")
+    continue()
+  endif()
+  if(n MATCHES "^(QUILLCORE|_init|_fini|_end|_edata|__bss_start)$")
+    continue()
+  endif()
+  list(APPEND extra ${n})
+endforeach()
+set(missing "")
+foreach(n ${expected})
+  if(NOT n IN_LIST found)
+    list(APPEND missing ${n})
+  endif()
+endforeach()
+if(SIM AND NOT found MATCHES "QuillSimLoadDump")
+  list(APPEND missing QuillSimLoadDump)
+endif()
+if(missing OR extra)
+  message(FATAL_ERROR "${LIB}: missing exports [${missing}], unexpected exports [${extra}]")
+endif()
+list(LENGTH found count)
+message(STATUS "${LIB}: ${count} exports as expected")

@@ -1,0 +1,36 @@
+# Tests: the GoogleTest suite on the simulated machine (one process per test),
+# the plain C host on both products, and the export lists.
+include(GoogleTest)
+
+if(CMAKE_CROSSCOMPILING)
+  # No GoogleTest package for the cross compiler: build it from its sources.
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  set(QUILL_GTEST_MAIN gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  set(QUILL_GTEST_MAIN GTest::gtest_main)
+endif()
+
+file(GLOB QUILL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+add_executable(quill_tests ${QUILL_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/TestSupport.cpp)
+target_include_directories(quill_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(quill_tests PRIVATE quillcore_sim_static ${QUILL_GTEST_MAIN})
+target_compile_definitions(quill_tests PRIVATE QUILL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
+if(WIN32)
+  target_link_options(quill_tests PRIVATE -static)
+endif()
+gtest_discover_tests(quill_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 60)
+
+if(TARGET quill_chost)
+  add_test(NAME chost.native COMMAND quill_chost $<TARGET_FILE:quillcore>)
+  add_test(NAME chost.replay COMMAND quill_chost $<TARGET_FILE:quillcore-sim>
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
+endif()
+
+add_test(NAME exports.native COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore> -DSIM=OFF
+         -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)
+add_test(NAME exports.sim COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore-sim> -DSIM=ON
+         -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)

@@ -1,0 +1,44 @@
+// The library's 23 exports. Include this one header to use the library.
+#ifndef QUILL_QUILL_H
+#define QUILL_QUILL_H
+
+#include <quill/MachineDescription.h>
+
+extern "C" {
+
+// Reporting and settings.
+QUILL_API void SetQuillErrorReportCallback(ErrorReportCallback callback);
+QUILL_API DetailedErrorReportCallback SetQuillDetailedErrorReportCallback(DetailedErrorReportCallback callback);
+QUILL_API void OverrideInternalSafetyChecks(bool override);
+
+// Simple processor queries.
+QUILL_API uint32_t NumLogicalProcessors();
+QUILL_API uint32_t NumLogicalProcessorsInCurrentProcess();
+QUILL_API uint32_t CurrProcessorID(bool skipCheck);
+QUILL_API uint64_t GetProcessorFeatureDescriptor(uint32_t ignored);
+QUILL_API const char* GetCPUVendorIDString(CPUVendorID id);
+QUILL_API const char* GetHypervisorVendorIDString(uint32_t id);
+
+// Descriptions, owned by the caller and ended with their Release slot.
+QUILL_API MachineDescription* GetMachineDescription();
+QUILL_API CPUDescription* GetCPUDescription();
+QUILL_API void ClearAllCachedMachineDescriptors();
+
+// Interface version checks: the pointer passes through unchanged.
+QUILL_API bool CastMachineDescription(uint32_t version, MachineDescription* description, MachineDescription** out);
+QUILL_API bool CastCPUDescription(uint32_t version, CPUDescription* description, CPUDescription** out);
+QUILL_API bool CastCacheDescription(uint32_t version, CacheDescription* description, CacheDescription** out);
+QUILL_API bool CastHypervisorDescription(uint32_t version, HypervisorDescription* description,
+                                         HypervisorDescription** out);
+
+// Machine-level convenience queries.
+QUILL_API uint32_t NumPackages();
+QUILL_API uint8_t MaxCoresPerPackage();
+QUILL_API bool HyperThreaded();
+QUILL_API uint8_t LogicalProcessorsPerCore();
+QUILL_API uint64_t DataCacheSize(uint32_t level);
+QUILL_API uint32_t DataCacheEntrySize(uint32_t level);
+QUILL_API uint32_t DataCacheEntryType(uint32_t level);
+}
+
+#endif

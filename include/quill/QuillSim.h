@@ -1,0 +1,84 @@
+/* Control of the simulated machine. Exported by libquillcore-sim.so and
+ * quillcore-sim.dll only, never by the native library. Plain C.
+ *
+ * The simulated machine has up to 64 logical processors, each with its own
+ * CPUID answers (absent leaves and sub-leaves answer zeros). Processor i sits
+ * at bit i of the system and process masks. The calling thread runs on one
+ * processor; SetThreadAffinityMask moves it to the lowest processor of the new
+ * mask unless it already runs inside that mask. */
+#ifndef QUILL_QUILLSIM_H
+#define QUILL_QUILLSIM_H
+
+#include <quill/QuillTypes.h>
+
+#if defined(QUILL_STATIC)
+#  define QUILL_SIM_API
+#elif defined(_WIN32)
+#  if defined(QUILL_BUILDING_LIBRARY)
+#    define QUILL_SIM_API __declspec(dllexport)
+#  else
+#    define QUILL_SIM_API __declspec(dllimport)
+#  endif
+#else
+#  define QUILL_SIM_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QUILL_SIM_MAX_PROCESSORS 64
+
+/* Replaces the machine by the processors of a dump file (AIDA64 text,
+ * `cpuid -r` output or libcpuid raw). Returns 0 on success. On failure the
+ * machine is left as it was and `error` (if given) receives a one-line
+ * message naming the file and, for malformed content, the line. */
+QUILL_SIM_API int QuillSimLoadDump(const char* path, char* error, uint32_t errorSize);
+
+/* Replaces the machine by `count` processors (1..64) with empty CPUID tables,
+ * all of them active and in the process mask, the thread on processor 0. */
+QUILL_SIM_API int QuillSimCreateMachine(uint32_t count);
+
+QUILL_SIM_API uint32_t QuillSimNumProcessors(void);
+
+/* Sets the answer of one leaf and sub-leaf on one processor. */
+QUILL_SIM_API int QuillSimSetCPUID(uint32_t processor, uint32_t leaf, uint32_t subleaf, uint32_t eax,
+                                   uint32_t ebx, uint32_t ecx, uint32_t edx);
+/* Removes one leaf and sub-leaf (it then answers zeros). */
+QUILL_SIM_API int QuillSimClearCPUID(uint32_t processor, uint32_t leaf, uint32_t subleaf);
+/* Copies the whole CPUID table of one processor onto another. */
+QUILL_SIM_API int QuillSimCopyProcessor(uint32_t from, uint32_t to);
+/* Reads a stored answer without counting a CPUID execution; 0 if absent. */
+QUILL_SIM_API int QuillSimGetCPUID(uint32_t processor, uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
+
+/* What the system-information query reports (count may be 0). */
+QUILL_SIM_API void QuillSimSetSystemInfo(uint32_t count, uint64_t activeMask);
+/* The process affinity mask; also resets the thread's affinity to it. */
+QUILL_SIM_API void QuillSimSetProcessMask(uint64_t mask);
+/* Puts the thread on a processor (bit number); its affinity becomes the
+ * process mask. */
+QUILL_SIM_API void QuillSimSetCurrentProcessor(uint32_t processor);
+QUILL_SIM_API uint32_t QuillSimCurrentProcessor(void);
+QUILL_SIM_API uint64_t QuillSimThreadAffinity(void);
+
+/* Fault injection. */
+/* A move onto exactly this processor is refused with this error (0 ends it). */
+QUILL_SIM_API void QuillSimRefuseMoveTo(uint32_t processor, uint32_t errorCode);
+/* The process-mask query fails with this error (0 ends it). */
+QUILL_SIM_API void QuillSimFailProcessMaskQuery(uint32_t errorCode);
+/* Setting the thread priority fails (non-zero) or works (0). */
+QUILL_SIM_API void QuillSimFailSetThreadPriority(int fail);
+QUILL_SIM_API void QuillSimClearFaults(void);
+
+/* Counters since the last reset. */
+QUILL_SIM_API uint64_t QuillSimCPUIDCount(void);
+QUILL_SIM_API uint64_t QuillSimCPUIDCountOn(uint32_t processor);
+QUILL_SIM_API uint64_t QuillSimAffinityCallCount(void);
+QUILL_SIM_API uint64_t QuillSimYieldCount(void);
+QUILL_SIM_API void QuillSimResetCounters(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

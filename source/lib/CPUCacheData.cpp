@@ -1,0 +1,27 @@
+#include "Quill.h"
+
+#include <iterator>
+
+void CPUCacheData::Destroy(uint32_t deleteFlags) {
+    if (deleteFlags & 1)
+        delete this;
+    else
+        this->~CPUCacheData();
+}
+
+uint16_t CPUCacheData::GetSharingID(uint32_t index) const {
+    if (index >= m_sharingIDs.size()) return 0xFFFF;
+    return *std::next(m_sharingIDs.begin(), index);
+}
+
+void AddSharingProcessor(CPUCacheData& cache, uint32_t apicID) {
+    // Bits needed to number the sharers: 1 sharer needs none, 2 need 1, 3 and
+    // 4 need 2; a count of 0 wraps to 0xFFFF and needs 16.
+    const uint16_t n = static_cast<uint16_t>((cache.m_numSharing & 0xFFFF) - 1);
+    uint32_t width = 0;
+    for (uint16_t v = n; v != 0; v >>= 1) ++width;
+    const uint32_t mask = (uint32_t(1) << width) - 1;
+    cache.m_indexInGroup = apicID & mask;
+    cache.m_groupID = apicID & ~mask;
+    cache.m_sharingIDs.insert(static_cast<uint16_t>(apicID & 0xFF));
+}

@@ -1,0 +1,100 @@
+#include "HypervisorInfo.h"
+#include "QuillPlatform.h"
+#include "Quill.h"
+
+#include <cstring>
+#include <iterator>
+
+QUILL_REVISION("$Id: CPUData.cpp $");
+
+CPUData::CPUData(bool deleteOnRelease) : m_deleteOnRelease(deleteOnRelease) { Reset(); }
+
+CPUData::CPUData(const CPUData& other) = default;
+
+CPUData& CPUData::operator=(const CPUData& other) = default;
+
+CPUData::~CPUData() = default;
+
+void CPUData::Reset() {
+    m_vendor = GetCPUVendorTable();
+    m_family = 0;
+    m_model = 0;
+    m_stepping = 0;
+    m_brandIndex = 0;
+    m_apicID = 0;
+    m_initialAPICID = 0;
+    m_smtID = 0;
+    m_coreID = 0;
+    m_packageID = 0;
+    m_maxLogicalPerPackage = 1;
+    m_coresPerPackage = 1;
+    m_threadsPerCore = 1;
+    m_physicalAddressBits = 64;
+    m_linearAddressBits = 64;
+    m_features = Feature::None;
+    m_caches.clear();
+    m_name[0] = '\0';
+    m_logicalIndex = 0;
+    m_affinityBit = 0;
+    m_affinityMask = 1;
+}
+
+void CPUData::Release() {
+    if (m_deleteOnRelease) Destroy(1);
+}
+
+void CPUData::Destroy(uint32_t deleteFlags) {
+    if (deleteFlags & 1)
+        delete this;
+    else
+        this->~CPUData();
+}
+
+const char* CPUData::GetVendorString() const { return m_vendor->vendor; }
+
+uint32_t CPUData::GetVendorID() const { return m_vendor->id; }
+
+uint8_t CPUData::GetMaxLogicalPerPackage() const {
+    if (m_maxLogicalPerPackage != 0) return m_maxLogicalPerPackage;
+    return static_cast<uint8_t>(TopologyCache::Instance().MaxLogicalInPackage(m_packageID));
+}
+
+uint8_t CPUData::GetCoresPerPackage() const {
+    if (m_coresPerPackage != 0) return m_coresPerPackage;
+    return static_cast<uint8_t>(TopologyCache::Instance().CountCoresInPackage(m_packageID));
+}
+
+uint8_t CPUData::GetThreadsPerCore() const {
+    if (m_threadsPerCore != 0) return m_threadsPerCore;
+    return static_cast<uint8_t>(TopologyCache::Instance().CountThreadsInCore(m_packageID, m_coreID));
+}
+
+const CPUCacheData* CPUData::FindDataCache(uint32_t level) const {
+    for (uint32_t wanted : {uint32_t(kTypeData), uint32_t(kTypeUnified)}) {
+        for (const CPUCacheData& cache : m_caches)
+            if (cache.m_role == kRoleCache && cache.m_level == level && cache.m_type == wanted) return &cache;
+    }
+    return nullptr;
+}
+
+CacheDescription* CPUData::GetDataCache(uint32_t level) const {
+    return const_cast<CPUCacheData*>(FindDataCache(level));
+}
+
+CacheDescription* CPUData::GetCache(uint32_t index) const {
+    if (index >= m_caches.size()) return nullptr;
+    return const_cast<CPUCacheData*>(&*std::next(m_caches.begin(), index));
+}
+
+HypervisorDescription* CPUData::GetHypervisorDescription() const { return DescribeHypervisor(m_logicalIndex); }
+
+extern "C" QUILL_API bool CastCPUDescription(uint32_t version, CPUDescription* description, CPUDescription** out) {
+    if (!out) return false;
+    *out = nullptr;
+    if (version == 0 || version == 1) {
+        *out = description;
+        return true;
+    }
+    QUILL_REPORT(kSeverityError, "CastCPUDescription: Requested unsupported interface version.");
+    return false;
+}

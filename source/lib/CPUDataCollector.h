@@ -1,0 +1,32 @@
+// The collector interface: one collector per processor vendor turns the raw
+// CPUID leaves of one processor into its description.
+#pragma once
+
+#include <cstdint>
+
+class CPUData;
+
+// One row of a vendor's processor-name table (base family and model).
+struct CPUNameEntry {
+    uint8_t family;
+    uint8_t model;
+    const char* name;
+};
+
+class CPUDataCollector {
+public:
+    virtual ~CPUDataCollector();
+    // Gathers the raw leaves. The bare collector cannot: -1.
+    virtual int32_t CollectRawData();
+    // Runs the five steps below in order; -4 when a standard exception escapes.
+    virtual int32_t CollectData(CPUData& record);
+    virtual void CollectIdentification(CPUData& record);
+    virtual void CollectFeatures(CPUData& record);
+    virtual void CollectName(CPUData& record);
+    virtual void CollectTopology(CPUData& record);
+    virtual void CollectCaches(CPUData& record);
+
+    // The vendor's collector, or null when memory runs out. `vendorString` is
+    // the leaf 0 string and must outlive the collector.
+    static CPUDataCollector* Create(uint32_t vendorID, const char* vendorString);
+};

@@ -1,0 +1,69 @@
+#include "CPUVendor.h"
+
+#include <cstring>
+
+namespace {
+
+// Processor half (rows 0..14) then hypervisor half (rows 14..22). The rows
+// with id 0 end the searches: row 14 closes the processor half and opens the
+// hypervisor half, row 22 closes the hypervisor half.
+const CPUVendorEntry kVendorTable[kNumCPUVendorEntries] = {
+    {kVendorUnknown, "< Unknown > "},
+    {kVendorIntel, "GenuineIntel"},
+    {kVendorAMD, "AuthenticAMD"},
+    {kVendorAMD, "AMD ISBETTER"},
+    {kVendorCyrix, "CyrixInstead"},
+    {kVendorTransmeta, "GenuineTMx86"},
+    {kVendorTransmeta, "TransmetaCPU"},
+    {kVendorUMC, "UMC UMC UMC "},
+    {kVendorNexGen, "NexGenDriven"},
+    {kVendorCentaur, "CentaurHauls"},
+    {kVendorRise, "RiseRiseRise"},
+    {kVendorSiS, "SiS SiS SiS "},
+    {kVendorNSC, "Geode by NSC"},
+    {kVendorVortex86, "Vortex86 SoC"},
+    {kHypervisorUnknown, "<Hypervisor>"},
+    {kHypervisorMicrosoft, "Microsoft Hv"},
+    {kHypervisorVLX, "VLXVLXVLXVLX"},
+    {kHypervisorXen, "XenVMMXenVMM"},
+    {kHypervisorXen2, "XenVMMXenVMM"},
+    {kHypervisorNovellShim, "NovellShimHv"},
+    {kHypervisorKVM, "KVMKVMKVMKVM"},
+    {kHypervisorKVM, "KVMKVMKVM"},
+    {kHypervisorUnknown, "< Unknown > "},
+};
+
+constexpr uint32_t kProcessorDefaultRow = 0;
+constexpr uint32_t kHypervisorDefaultRow = 14;
+
+// The row before the first one searched in each half.
+uint32_t DefaultRow(bool hypervisorHalf) { return hypervisorHalf ? kHypervisorDefaultRow : kProcessorDefaultRow; }
+
+}  // namespace
+
+const CPUVendorEntry* GetCPUVendorTable(uint32_t* count) {
+    if (count) *count = kNumCPUVendorEntries;
+    return kVendorTable;
+}
+
+const CPUVendorEntry* FindVendorByID(uint32_t id, bool hypervisorHalf) {
+    const uint32_t first = DefaultRow(hypervisorHalf);
+    if (id == 0) return &kVendorTable[first];
+    for (uint32_t row = first + 1; row < kNumCPUVendorEntries; ++row) {
+        if (kVendorTable[row].id == id) return &kVendorTable[row];
+        if (kVendorTable[row].id == 0) break;
+    }
+    return &kVendorTable[first];
+}
+
+const CPUVendorEntry* FindVendorByString(const char* vendor, bool hypervisorHalf) {
+    if (vendor) {
+        for (uint32_t row = DefaultRow(hypervisorHalf) + 1; row < kNumCPUVendorEntries; ++row) {
+            if (std::strncmp(kVendorTable[row].vendor, vendor, 12) == 0) return &kVendorTable[row];
+            if (kVendorTable[row].id == 0) break;
+        }
+    }
+    return &kVendorTable[kProcessorDefaultRow];
+}
+
+extern "C" QUILL_API const char* GetCPUVendorIDString(CPUVendorID id) { return FindVendorByID(id, false)->vendor; }

@@ -1,0 +1,238 @@
+#include "MachineInfo.h"
+
+#include <quill/Quill.h>
+
+#include "PutThreadOnCPU.h"
+#include "QuillPlatform.h"
+
+#include <algorithm>
+#include <iterator>
+#include <new>
+
+QUILL_REVISION("$Id: MachineInfo.cpp $");
+
+namespace {
+
+bool s_warnedAboutUnavailableInfo = false;
+bool s_warnedAboutFailedToCollect = false;
+bool s_warnedAboutNoCPUDataFound = false;
+
+constexpr uint32_t kMaxPasses = 4;
+
+bool HasFeature(const CPUData& record, ProcessorFeatures feature) {
+    return static_cast<bool>(record.m_features & feature);
+}
+
+// The same cache instance seen from two processors.
+bool SameCache(const CPUCacheData& a, const CPUCacheData& b) {
+    return a.m_role == b.m_role && a.m_level == b.m_level && a.m_type == b.m_type &&
+           a.m_associativity == b.m_associativity && a.m_entryType == b.m_entryType &&
+           a.m_entrySize == b.m_entrySize && a.m_size == b.m_size && a.m_groupID == b.m_groupID;
+}
+
+// Whether two processors are alike for the symmetry test.
+bool Alike(const CPUData& a, const CPUData& b) {
+    if (a.GetVendorID() != b.GetVendorID()) return false;
+    if (a.m_family != b.m_family || a.m_model != b.m_model || a.m_stepping != b.m_stepping ||
+        a.m_brandIndex != b.m_brandIndex || a.m_maxLogicalPerPackage != b.m_maxLogicalPerPackage ||
+        a.m_coresPerPackage != b.m_coresPerPackage || a.m_threadsPerCore != b.m_threadsPerCore)
+        return false;
+    if (HasFeature(a, Feature::HT) != HasFeature(b, Feature::HT)) return false;
+    for (uint32_t level = 1; level <= 3; ++level) {
+        const CacheDescription* ca = a.GetDataCache(level);
+        const CacheDescription* cb = b.GetDataCache(level);
+        if (!ca && !cb) continue;
+        if (!ca || !cb) return false;
+        if (ca->GetSize() != cb->GetSize() || ca->GetEntrySize() != cb->GetEntrySize() ||
+            ca->GetNumSharing() != cb->GetNumSharing())
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+MachineInfo::MachineInfo() {
+    m_numLogicalProcessors = GetSystemProcessors(&m_activeProcessorMask);
+    const uint32_t n = m_numLogicalProcessors;
+    int32_t result = kResultOK;
+    bool skipSeen = false;
+    for (uint32_t pass = 0; pass < kMaxPasses && m_quills.size() < n; ++pass) {
+        for (uint32_t i = 0; i < n && m_quills.size() < n; ++i) {
+            // After a processor the process may not use, walk the indices;
+            // before, ask for the next processor not yet stored.
+            const uint32_t index = skipSeen ? i : static_cast<uint32_t>(m_quills.size());
+            result = CollectCPUData(m_scratch, index);
+            if (result == kResultNoAccess)
+                skipSeen = true;
+            else
+                AddIfNew(m_scratch);
+        }
+    }
+    if (result == kResultUnavailable) {
+        QUILL_WARN_ONCE(s_warnedAboutUnavailableInfo, kSeverityNote,
+                        "CPU data collection is not supported. Inserting default processor description.");
+    } else if (result == kResultFailed) {
+        QUILL_WARN_ONCE(s_warnedAboutFailedToCollect, kSeverityNote,
+                        "CPU data collection failed, returning no valid data. Inserting default processor "
+                        "description.");
+    } else if (m_quills.empty()) {
+        QUILL_WARN_ONCE(s_warnedAboutNoCPUDataFound, kSeverityNote,
+                        "CPU data collection failed. Inserting default processor description.");
+    }
+    QUILL_CHECK(m_quills.size() > 0, kSeverityCritical);
+    QUILL_CHECK_MSG(m_quills.size() <= n, kSeverityNote,
+                    "Discovered more actual CPUs than the OS reported as available (logical processors). This can "
+                    "arise, for example, when a Virtual Machine limits the number of processors it will use, or a "
+                    "process's access to processors is restricted.");
+    if (!s_warnedAboutUnavailableInfo && !m_quills.empty()) m_isSymmetric = ComputeIsSymmetric();
+}
+
+void MachineInfo::Release() { Destroy(1); }
+
+void MachineInfo::Destroy(uint32_t deleteFlags) {
+    if (deleteFlags & 1)
+        delete this;
+    else
+        this->~MachineInfo();
+}
+
+bool MachineInfo::AddIfNew(CPUData& record) {
+    const bool multiThreaded = HasFeature(record, Feature::MT);
+    if (!multiThreaded) {
+        for (const CPUData& stored : m_quills)
+            if (stored.m_packageID == record.m_packageID) return false;
+    }
+    bool added = false;
+    if (!FindByInitialAPICID(record.m_initialAPICID)) {
+        record.m_logicalIndex = static_cast<uint32_t>(m_quills.size());
+        if (multiThreaded) {
+            // Caches shared within a package learn about each other's sharers.
+            for (CPUData& stored : m_quills) {
+                if (stored.m_packageID != record.m_packageID) continue;
+                for (CPUCacheData& cache : record.m_caches) {
+                    auto same = std::find_if(stored.m_caches.begin(), stored.m_caches.end(),
+                                             [&](const CPUCacheData& other) { return SameCache(cache, other); });
+                    if (same == stored.m_caches.end()) continue;
+                    same->m_sharingIDs.insert(record.m_initialAPICID);
+                    cache.m_sharingIDs.insert(stored.m_initialAPICID);
+                }
+            }
+        }
+        m_quills.push_back(record);
+        m_quills.back().m_deleteOnRelease = false;
+        added = true;
+    }
+    for (CPUData& stored : m_quills) {
+        if (stored.GetCoresPerPackage() > 1) stored.m_features |= Feature::MC;
+        if (stored.GetThreadsPerCore() > 1) stored.m_features |= Feature::HT;
+    }
+    return added;
+}
+
+bool MachineInfo::ComputeIsSymmetric() const {
+    if (m_quills.empty()) return true;
+    const CPUData& first = m_quills.front();
+    return std::all_of(m_quills.begin(), m_quills.end(), [&](const CPUData& other) { return Alike(first, other); });
+}
+
+CPUData* MachineInfo::FindByInitialAPICID(uint32_t apicID) {
+    for (CPUData& stored : m_quills)
+        if (stored.m_initialAPICID == apicID) return &stored;
+    return nullptr;
+}
+
+CPUData* MachineInfo::CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID) {
+    if (CollectCPUData(m_scratch, kCurrentProcessor) != kResultOK) return nullptr;
+    const uint32_t collected = m_scratch.m_initialAPICID;
+    if (!anyAPICID && collected != wantedAPICID) return nullptr;
+    if (!AddIfNew(m_scratch)) return nullptr;
+    m_isSymmetric = ComputeIsSymmetric();
+    CPUData* found = FindByInitialAPICID(collected);
+    QUILL_CHECK_MSG(found != nullptr, kSeverityError, "Failed to locate new CPU data entry.");
+    QUILL_CHECK_MSG(m_quills.size() <= m_numLogicalProcessors, kSeverityNote,
+                    "Collected data for more CPUs than the OS reported. This is possible in certain virtual "
+                    "environments.");
+    return found;
+}
+
+CPUDescription* MachineInfo::GetCPUDescription(uint32_t apicID) {
+    if (apicID == kFirstProcessor) return m_quills.empty() ? nullptr : &m_quills.front();
+    if (apicID == kCurrentProcessor)
+        apicID = CurrProcessorID(false) & 0xFF;
+    else if (apicID > 255)
+        return nullptr;
+    if (CPUData* stored = FindByInitialAPICID(apicID)) return stored;
+    return CollectCurrentIfNew(apicID, false);
+}
+
+CPUDescription* MachineInfo::GetCPUDescriptionByIndex(uint32_t index) {
+    if (index >= GetNumProcessors()) {
+        QUILL_REPORT(kSeverityError, "Requested CPU description for out-of-range index.");
+        return nullptr;
+    }
+    if (index < m_quills.size()) return &*std::next(m_quills.begin(), index);
+    return CollectCurrentIfNew(0, true);
+}
+
+CPUDescription* MachineInfo::GetCPUDescriptionByLogicalIndex(uint32_t logicalIndex) const {
+    for (const CPUData& stored : m_quills)
+        if (stored.m_logicalIndex == logicalIndex) return const_cast<CPUData*>(&stored);
+    return nullptr;
+}
+
+uint32_t MachineInfo::GetNumProcessorsInProcess() const { return GetProcessProcessors(nullptr); }
+
+uint64_t MachineInfo::GetProcessProcessorMask() const {
+    uint64_t mask = 1;
+    GetProcessProcessors(&mask);
+    return mask;
+}
+
+uint32_t MachineInfo::GetNumPackages() const {
+    const uint32_t n = m_numLogicalProcessors;
+    const uint32_t p = TopologyCache::Instance().CountPackages();
+    uint32_t q = 1;
+    if (!m_quills.empty()) {
+        const CPUData& first = m_quills.front();
+        const uint32_t perPackage = uint32_t(first.GetCoresPerPackage()) * first.GetThreadsPerCore();
+        if (perPackage != 0) q = n / perPackage;
+    }
+    return std::min(n, std::max(p, q));
+}
+
+uint32_t MachineInfo::CollectByScheduling(uint8_t attempts) {
+    const uint32_t n = m_numLogicalProcessors;
+    if (m_quills.size() < n) {
+        const uint32_t tries = std::max<uint32_t>(n - static_cast<uint32_t>(m_quills.size()), attempts);
+        for (uint32_t i = 0; i < tries && m_quills.size() < n; ++i) {
+            platform::Sleep(0);
+            GetCPUDescription(kCurrentProcessor);
+            platform::Sleep(0);
+        }
+    }
+    return static_cast<uint32_t>(m_quills.size());
+}
+
+extern "C" {
+
+QUILL_API MachineDescription* GetMachineDescription() {
+    try {
+        return new (std::nothrow) MachineInfo();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+QUILL_API bool CastMachineDescription(uint32_t version, MachineDescription* description, MachineDescription** out) {
+    if (!out) return false;
+    *out = nullptr;
+    if (version == 0 || version == 1) {
+        *out = description;
+        return true;
+    }
+    QUILL_REPORT(kSeverityError, "CastMachineDescription: Requested unsupported interface version.");
+    return false;
+}
+
+}  // extern "C"

@@ -1,0 +1,114 @@
+#include "PutThreadOnCPU.h"
+
+#include "CPUFunctions.h"
+#include "QuillPlatform.h"
+
+#include <cstdio>
+
+QUILL_REVISION("$Id: PutThreadOnCPU.cpp $");
+
+namespace {
+constexpr uint64_t kNoMove = 0x80000000;
+
+uint32_t CountBits(uint64_t mask) {
+    uint32_t count = 0;
+    for (; mask != 0; mask &= mask - 1) ++count;
+    return count;
+}
+}  // namespace
+
+PutThreadOnCPU::PutThreadOnCPU() : m_thread(platform::GetCurrentThread()) {}
+
+PutThreadOnCPU::~PutThreadOnCPU() { Restore(); }
+
+void PutThreadOnCPU::SelectProcessorBit(uint32_t index) {
+    uint64_t active = 0;
+    const uint32_t count = GetSystemProcessors(&active);
+    if (index >= count) {
+        m_status = kPlacementNoSuchProcessor;
+        return;
+    }
+    uint32_t seen = 0;
+    for (uint32_t bit = 0; bit < 64; ++bit) {
+        if (!(active & (uint64_t(1) << bit))) continue;
+        if (seen++ == index) {
+            m_targetBit = static_cast<uint8_t>(bit);
+            m_targetMask = uint64_t(1) << bit;
+            return;
+        }
+    }
+    m_status = kPlacementNoSuchProcessor;
+}
+
+void PutThreadOnCPU::MoveToProcessor(uint32_t index) {
+    if (index == kCurrentProcessor) {
+        m_previousMask = kNoMove;
+        return;
+    }
+    SelectProcessorBit(index);
+    if (m_status == kPlacementOK) {
+        uint64_t processMask = 0;
+        GetProcessProcessors(&processMask);
+        if ((processMask & m_targetMask) == 0) {
+            m_status = kPlacementNotPermitted;
+        } else {
+            m_previousMask = platform::SetThreadAffinityMask(m_thread, m_targetMask);
+            if (m_previousMask == 0)
+                m_status = platform::GetLastError() == platform::ERROR_INVALID_PARAMETER ? kPlacementNotPermitted
+                                                                                         : kPlacementFailed;
+        }
+    }
+    // Let the thread resume on its new processor before CPUID runs.
+    if (m_previousMask != 0) platform::Sleep(0);
+}
+
+void PutThreadOnCPU::Restore() {
+    if (m_restored) return;
+    m_restored = true;
+    if (m_savedPriority != kPriorityNotChanged) SetPriorityKeepPrevious(m_thread, m_savedPriority);
+    if (m_previousMask != 0 && m_previousMask != kNoMove) {
+        platform::SetThreadAffinityMask(m_thread, m_previousMask);
+        platform::Sleep(0);
+    }
+}
+
+uint32_t GetSystemProcessors(uint64_t* activeMask) {
+    platform::SYSTEM_INFO info = {0, 0};
+    QuerySystemInfo(&info);
+    const uint32_t count = info.dwNumberOfProcessors == 0 ? 1 : info.dwNumberOfProcessors;
+    if (activeMask) {
+        uint64_t mask = info.dwActiveProcessorMask;
+        if (mask == 0) mask = count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
+        *activeMask = mask;
+    }
+    return count;
+}
+
+uint32_t GetProcessProcessors(uint64_t* processMask) {
+    platform::DWORD_PTR mask = 0, systemMask = 0;
+    uint32_t count = 0;
+    if (platform::GetProcessAffinityMask(platform::GetCurrentProcess(), &mask, &systemMask)) {
+        count = CountBits(mask);
+    } else {
+        const platform::DWORD error = platform::GetLastError();
+        char message[256];
+        std::snprintf(message, sizeof message,
+                      "Failed to retrieve processor affinity mask for this process. OS err code %d [0x%08x]",
+                      static_cast<int>(error), static_cast<unsigned>(error));
+        QUILL_REPORT(kSeverityCritical, message);
+        mask = 1;
+        count = 1;
+    }
+    if (processMask) *processMask = mask;
+    return count;
+}
+
+int32_t SetPriorityKeepPrevious(platform::HANDLE thread, int32_t priority) {
+    const int32_t previous = platform::GetThreadPriority(thread);
+    if (previous == platform::THREAD_PRIORITY_ERROR_RETURN) return previous;
+    const bool changedPriority = platform::SetThreadPriority(thread, priority) != 0;
+    QUILL_CHECK_MSG(changedPriority, kSeverityWarning, "Failed to change thread priority.");
+    return previous;
+}
+
+extern "C" QUILL_API uint32_t NumLogicalProcessorsInCurrentProcess() { return GetProcessProcessors(nullptr); }

@@ -1,0 +1,114 @@
+// The collection driver: describes one logical processor.
+#include "Quill.h"
+
+#include "CPUDataCollector.h"
+#include "PutThreadOnCPU.h"
+#include "QuillPlatform.h"
+#include "RawCPUIDData.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <set>
+
+QUILL_REVISION("$Id: Quill.cpp $");
+
+namespace {
+
+// Processor indexes already reported as out of the process's reach.
+std::set<uint32_t>& WarnedSet() {
+    static std::set<uint32_t> s_warned;
+    return s_warned;
+}
+
+void ReportInaccessible(uint32_t index) {
+    if (!WarnedSet().insert(index).second) return;
+    char message[128];
+    std::snprintf(message, sizeof message,
+                  "Unable to gather CPU information on CPU %u. The current process cannot access the requested "
+                  "processor.",
+                  index);
+    QUILL_REPORT(kSeverityNote, message);
+}
+
+// Steps 2 to 10 of a collection, with the thread already in `placement`'s
+// care. Returns the result code.
+int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
+    const uint32_t logicalIndex = index == kCurrentProcessor ? TopologyCache::Instance().GetNumProcessorIDs() : index;
+    record.m_logicalIndex = logicalIndex;
+    record.m_apicID = logicalIndex;
+    record.m_packageID = static_cast<uint8_t>(logicalIndex);
+    record.m_initialAPICID = static_cast<uint8_t>(logicalIndex);
+
+    placement.MoveToProcessor(index);
+    int32_t result = kResultOK;
+    if (placement.m_previousMask == 0) {
+        result = placement.m_status == kPlacementNotPermitted ? kResultNoAccess : kResultUnavailable;
+    } else {
+        record.m_affinityBit = placement.m_targetBit;
+        record.m_affinityMask = placement.m_targetMask;
+
+        char vendor[13] = {0};
+        if (!ReadCPUVendorString(vendor)) {
+            record.m_family = 4;
+            std::snprintf(record.m_name, sizeof record.m_name, "%s", "486-class CPU");
+            EnterTopology(record);
+            result = kResultUnavailable;
+        } else {
+            record.m_vendor = FindVendorByString(vendor, false);
+            std::unique_ptr<CPUDataCollector> collector(CPUDataCollector::Create(record.m_vendor->id, vendor));
+            if (!collector || collector->CollectRawData() != kResultOK)
+                result = kResultFailed;
+            else
+                result = collector->CollectData(record);
+            if (result == kResultOK) {
+                EnterTopology(record);
+                return result;
+            }
+        }
+    }
+    if (result == kResultNoAccess) {
+        ReportInaccessible(index);
+        return result;
+    }
+    QUILL_CHECK_MSG(gDisableCPUID, kSeverityError, "CPU information collection failed! Assuming minimal functionality.");
+    EnterTopology(record);
+    return result;
+}
+
+}  // namespace
+
+void EnterTopology(CPUData& record) {
+    record.m_packageID = TopologyCache::Instance().EnterTopology(
+        record.m_apicID, record.m_packageID, record.m_coreID, record.m_smtID,
+        static_cast<bool>(record.m_features & Feature::MT));
+}
+
+int32_t CollectCPUData(CPUData& record, uint32_t index) {
+    PutThreadOnCPU placement;  // restores the thread on every way out
+    try {
+        record.Reset();
+        const int32_t result = Collect(record, index, placement);
+        placement.Restore();
+        return result;
+    } catch (...) {
+        placement.Restore();
+        return kResultUnavailable;
+    }
+}
+
+extern "C" {
+
+QUILL_API CPUDescription* GetCPUDescription() {
+    try {
+        CPUData* record = new (std::nothrow) CPUData(true);
+        if (record) CollectCPUData(*record, kCurrentProcessor);
+        return record;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+QUILL_API void ClearAllCachedMachineDescriptors() { TopologyCache::Instance().ClearTopology(); }
+
+}  // extern "C"

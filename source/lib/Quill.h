@@ -1,0 +1,162 @@
+// Processor and cache records, the topology cache and the collection driver.
+#pragma once
+
+#include <quill/CPUDescription.h>
+
+#include "CPUVendor.h"
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <set>
+
+// Internal result codes.
+enum : int32_t {
+    kResultOK = 0,
+    kResultNotSupported = -1,   // this collector cannot gather raw data
+    kResultUnavailable = -2,    // collection not supported, or general failure
+    kResultFailed = -3,         // collection failed, or data missing
+    kResultException = -4,      // allocation failed or a standard exception
+    kResultNoAccess = -5,       // the process may not use the processor
+};
+
+// One cache or TLB of one logical processor. A plain value.
+class CPUCacheData final : public CacheDescriptionExtended {
+public:
+    static constexpr uint32_t kNumDefinedLevels = 4;
+
+    CPUCacheData() = default;
+    CPUCacheData(const CPUCacheData&) = default;
+    CPUCacheData& operator=(const CPUCacheData&) = default;
+    ~CPUCacheData() = default;
+
+    uint32_t GetRole() const override { return m_role; }
+    uint32_t GetLevel() const override { return m_level; }
+    uint32_t GetType() const override { return m_type; }
+    uint32_t GetAssociativity() const override { return m_associativity; }
+    uint32_t GetEntryType() const override { return m_entryType; }
+    uint32_t GetEntrySize() const override { return m_entrySize; }
+    uint32_t GetNumEntries() const override { return m_numEntries; }
+    uint64_t GetSize() const override { return m_size; }
+    uint32_t GetNumSharing() const override { return m_numSharing; }
+    bool GetIsShared() const override { return m_isShared; }
+    void Destroy(uint32_t deleteFlags) override;
+    uint32_t GetNumSharingIDs() const override { return static_cast<uint32_t>(m_sharingIDs.size()); }
+    uint32_t GetGroupID() const override { return m_groupID; }
+    uint32_t GetIndexInGroup() const override { return m_indexInGroup; }
+    uint16_t GetSharingID(uint32_t index) const override;
+
+    uint32_t m_role = kRoleUnknown;
+    uint32_t m_level = 0;
+    uint32_t m_type = kTypeUnknown;
+    uint32_t m_associativity = 0;
+    uint32_t m_entryType = kEntryUnknown;
+    uint32_t m_entrySize = 0;
+    uint32_t m_entrySize2 = 0;
+    uint64_t m_entrySize3 = 0;
+    uint32_t m_numEntries = 0;
+    uint64_t m_size = 0;
+    bool m_hasCacheFlags = false;
+    bool m_wbinvdCoversLowerLevels = true;
+    bool m_isInclusive = false;
+    uint32_t m_numSharing = 1;
+    bool m_isSectored = false;
+    bool m_isShared = false;
+    bool m_isMerged = false;
+    uint32_t m_groupID = 0xFFFFFFFF;
+    uint32_t m_indexInGroup = 0xFFFFFFFF;
+    std::set<uint16_t> m_sharingIDs;
+};
+
+// Fills groupID, indexInGroup and sharingIDs from numSharing and an APIC id.
+void AddSharingProcessor(CPUCacheData& cache, uint32_t apicID);
+
+// One logical processor.
+class CPUData final : public CPUDescriptionExtended {
+public:
+    explicit CPUData(bool deleteOnRelease);
+    CPUData(const CPUData& other);
+    CPUData& operator=(const CPUData& other);
+    ~CPUData();
+
+    // Back to the state before collection (all but deleteOnRelease and
+    // descriptionCode).
+    void Reset();
+
+    void Release() override;
+    const char* GetVendorString() const override;
+    uint32_t GetVendorID() const override;
+    const char* GetName() const override { return m_name; }
+    const ProcessorFeatures* GetFeatures() const override { return &m_features; }
+    uint8_t GetMaxLogicalPerPackage() const override;
+    uint8_t GetCoresPerPackage() const override;
+    uint8_t GetThreadsPerCore() const override;
+    CacheDescription* GetDataCache(uint32_t level) const override;
+    CacheDescription* GetCache(uint32_t index) const override;
+    uint8_t GetInitialAPICID() const override { return m_initialAPICID; }
+    uint8_t GetSMTID() const override { return m_smtID; }
+    uint8_t GetCoreID() const override { return m_coreID; }
+    uint8_t GetPackageID() const override { return m_packageID; }
+    void Destroy(uint32_t deleteFlags) override;
+    uint32_t GetAPICID() const override { return m_apicID; }
+    uint32_t GetLogicalIndex() const override { return m_logicalIndex; }
+    uint32_t GetDescriptionCode() const override { return m_descriptionCode; }
+    HypervisorDescription* GetHypervisorDescription() const override;
+
+    // The data cache of a level, as a record of this processor.
+    const CPUCacheData* FindDataCache(uint32_t level) const;
+
+    bool m_deleteOnRelease;
+    uint32_t m_descriptionCode = 2;
+    const CPUVendorEntry* m_vendor;
+    uint8_t m_family;
+    uint16_t m_model;
+    uint16_t m_stepping;
+    uint8_t m_brandIndex;
+    uint32_t m_apicID;
+    uint8_t m_initialAPICID;
+    uint8_t m_smtID;
+    uint8_t m_coreID;
+    uint8_t m_packageID;
+    uint8_t m_maxLogicalPerPackage;  // 0: derive from the topology cache
+    uint8_t m_coresPerPackage;       // 0: derive
+    uint8_t m_threadsPerCore;        // 0: derive
+    uint8_t m_physicalAddressBits;
+    uint8_t m_linearAddressBits;
+    ProcessorFeatures m_features;
+    std::list<CPUCacheData> m_caches;
+    char m_name[64];
+    uint32_t m_logicalIndex;
+    uint8_t m_affinityBit;
+    uint64_t m_affinityMask;
+};
+
+// Which processor ids belong to which package and core, across every
+// description made in the process.
+class TopologyCache {
+public:
+    // The process-wide cache, created on first use.
+    static TopologyCache& Instance();
+
+    uint8_t EnterTopology(uint32_t processorID, uint8_t packageID, uint8_t coreID, uint8_t smtID,
+                          bool multiThreadingCapable);
+    uint32_t GetNumProcessorIDs() const;
+    uint32_t CountPackages() const;
+    uint32_t CountCoresInPackage(uint8_t packageID) const;
+    uint32_t CountThreadsInCore(uint8_t packageID, uint8_t coreID) const;
+    uint32_t MaxLogicalInPackage(uint8_t packageID) const;
+    void ClearTopology();
+
+private:
+    using CoreMap = std::map<uint8_t, std::set<uint8_t>>;
+    std::map<uint32_t, uint8_t> m_processors;
+    std::map<uint8_t, CoreMap> m_packages;
+};
+
+// Enters a described processor into the topology cache and stores back the
+// package id the cache holds for it.
+void EnterTopology(CPUData& record);
+
+// Describes one logical processor (an index over the system's active mask,
+// or kCurrentProcessor). Returns a result code.
+int32_t CollectCPUData(CPUData& record, uint32_t index);

@@ -1,0 +1,8 @@
+// Windows entry point: the library keeps no per-thread state, so it asks not
+// to be told about threads.
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+    return TRUE;
+}

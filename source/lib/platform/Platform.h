@@ -1,0 +1,41 @@
+// The kernel services the library uses, under their Windows names. On Windows
+// they are kernel32 itself; on Linux a small shim with the same contract; the
+// simulated machine provides its own. Which one is linked decides the product.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using DWORD = uint32_t;
+using DWORD_PTR = uint64_t;
+using HANDLE = void*;
+using BOOL = int;
+
+constexpr int THREAD_PRIORITY_NORMAL = 0;
+constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+
+// The two fields of the system-information record that the library reads.
+struct SYSTEM_INFO {
+    DWORD dwNumberOfProcessors;
+    DWORD_PTR dwActiveProcessorMask;
+};
+
+// Processor count and active mask (at most the first 64 processors).
+void GetSystemInfo(SYSTEM_INFO* info);
+HANDLE GetCurrentProcess();
+HANDLE GetCurrentThread();
+// The set of processors the process may run on. FALSE on failure (see
+// GetLastError).
+BOOL GetProcessAffinityMask(HANDLE process, DWORD_PTR* processMask, DWORD_PTR* systemMask);
+// Returns the previous mask, or 0 with the last error set (87 for a mask
+// outside the process's set).
+DWORD_PTR SetThreadAffinityMask(HANDLE thread, DWORD_PTR mask);
+// Sleep(0) yields the rest of the time slice.
+void Sleep(DWORD milliseconds);
+DWORD GetLastError();
+int GetThreadPriority(HANDLE thread);
+BOOL SetThreadPriority(HANDLE thread, int priority);
+
+}  // namespace platform

@@ -1,0 +1,46 @@
+// Shared helpers for the tests: captured reports, data files, simulated machines.
+#pragma once
+
+#include <quill/Quill.h>
+#include <quill/QuillSim.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CapturedReport {
+    int32_t severity;
+    std::string file;
+    int32_t line;
+    std::string revision;
+    std::string message;
+};
+
+// Installs a detailed callback that records every report of the process
+// (and so silences standard error) while it lives.
+class ReportCapture {
+public:
+    ReportCapture();
+    ~ReportCapture();
+    const std::vector<CapturedReport>& Reports() const;
+    // Reports whose message equals `message` exactly.
+    size_t Count(const std::string& message) const;
+    // Reports whose message contains `text`.
+    size_t CountContaining(const std::string& text) const;
+    void Clear();
+};
+
+// Full path of a file in tests/data.
+std::string DataFile(const std::string& name);
+
+// Loads a dump into the simulated machine; fails the current test on error.
+void LoadDump(const std::string& name);
+
+// Sets one leaf on every processor of the simulated machine.
+void SetCPUIDAll(uint32_t leaf, uint32_t subleaf, uint32_t eax, uint32_t ebx, uint32_t ecx, uint32_t edx);
+
+// Builds a simulated machine of `count` processors whose leaf 0 answers
+// `maxLeaf` and `vendor`, and whose leaf 1 answers `leaf1Eax` with the
+// processor's number as initial APIC id (EBX[31:24]).
+void CreateSimpleMachine(uint32_t count, const char* vendor, uint32_t maxLeaf, uint32_t leaf1Eax,
+                         uint32_t leaf1Edx = 0, uint32_t leaf1Ecx = 0);
