@@ -32,11 +32,17 @@ enum : int32_t {
 //   QUILL_REVISION("$Id: File.cpp $");
 #define QUILL_REVISION(text) static const char* const kQuillRevision = text
 
+// The message of a reporting site: its own, or else its condition's text.
+inline const char* SiteMessage(const char* message, const char* conditionText) {
+    return message ? message : conditionText;
+}
+
 // A reporting site. Without a message the condition's source text is the message.
 #define QUILL_CHECK(condition, severity) \
     ReportError(static_cast<bool>(condition), __FILE__, __LINE__, (severity), #condition, kQuillRevision)
-#define QUILL_CHECK_MSG(condition, severity, message) \
-    ReportError(static_cast<bool>(condition), __FILE__, __LINE__, (severity), (message), kQuillRevision)
+#define QUILL_CHECK_MSG(condition, severity, message)                                                     \
+    ReportError(static_cast<bool>(condition), __FILE__, __LINE__, (severity), SiteMessage((message), #condition), \
+                kQuillRevision)
 #define QUILL_REPORT(severity, message) QUILL_CHECK_MSG(false, severity, message)
 
 // A one-time warning: reports unless `flag` is set, then sets it.
