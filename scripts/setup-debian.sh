@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a Debian machine, if anything is missing.
+#   scripts/setup-debian.sh            compilers, CMake, Ninja, GoogleTest, Benchmark
+#   scripts/setup-debian.sh --windows  the same plus mingw-w64 and Wine
+set -euo pipefail
+
+packages=(cmake ninja-build g++ gcc binutils libgtest-dev libbenchmark-dev python3)
+if [[ "${1:-}" == "--windows" ]]; then
+  packages+=(mingw-w64 wine64)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if (( ${#missing[@]} )); then
+  sudo=""
+  [[ "$(id -u)" == 0 ]] || sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

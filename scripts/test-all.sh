@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds and runs every test: Linux, Linux under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the Windows DLL under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh --windows
+jobs=$(nproc)
+
+echo "== Linux"
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILL_BENCH=ON >/dev/null
+cmake --build build/linux -j "$jobs"
+ctest --test-dir build/linux -j "$jobs" --output-on-failure
+
+echo "== Linux, sanitizers"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j "$jobs"
+ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
+
+echo "== Windows DLL under Wine"
+cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake --build build/mingw -j "$jobs"
+ctest --test-dir build/mingw -j "$jobs" --output-on-failure
