@@ -1,3 +1,5 @@
+cmake_minimum_required(VERSION 3.22)
+cmake_minimum_required(VERSION 3.22)
 # Checks that a product exports the library's 23 functions (plus the QuillSim
 # control functions for the simulated product) and nothing else.
 # -DLIB=<library> -DSIM=ON|OFF -DOBJDUMP=<objdump> -DNM=<nm>
@@ -15,11 +17,11 @@ if(LIB MATCHES "\\.dll$")
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} -p ${LIB} failed")
   endif()
-  # The export name table: lines "\t[   n] +base[   m] 0000 Name".
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table.*" table "${out}")
-  string(REGEX MATCHALL "\\] [A-Za-z_][A-Za-z0-9_]*\n" names "${table}")
-  foreach(n ${names})
-    string(REGEX REPLACE "^\\] ([A-Za-z0-9_]+)\n$" "\\1" n "${n}")
+  # The export name table: lines "\t[   n] Name", up to the first empty line.
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${out}")
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z_][A-Za-z0-9_]*" entries "${table}")
+  foreach(entry ${entries})
+    string(REGEX REPLACE "^\\[ *[0-9]+\\] " "" n "${entry}")
     list(APPEND found ${n})
   endforeach()
   # Nothing but kernel32 (and the C runtime DLL) may be imported.
