@@ -1,0 +1,46 @@
+// Collector for AMD processors.
+#pragma once
+
+#include "x86_x64_DataCollector.h"
+
+#include <cstddef>
+#include <list>
+
+class CPUCacheData;
+
+// Processor names by base family and model, searched in order.
+extern const CPUNameEntry kAMDNameTable[];
+extern const size_t kAMDNameTableSize;
+
+class AMDDataCollector : public x86_x64_DataCollector {
+public:
+    AMDDataCollector();
+
+    // Extended family and model from base family 15 on; APIC id of leaf 1.
+    void CollectIdentification(CPUData& record) override;
+    // Leaf 0x80000001 and the power-management flags of leaf 0x80000007.
+    void CollectFeatures(CPUData& record) override;
+    // Brand string, else the name table, else a generated name.
+    void CollectName(CPUData& record) override;
+    // Cores per package from leaves 1, 0x80000001 and 0x80000008.
+    void CollectTopology(CPUData& record) override;
+    // Caches and TLBs of leaves 0x80000005, 0x80000006 and 0x80000019
+    // (AMDCaches.cpp).
+    void CollectCaches(CPUData& record) override;
+
+    bool IsReservedCPUIDFunc(uint32_t leaf) override;
+    bool NextCandidateLeaf(uint32_t from, uint32_t* leaf) override;
+
+private:
+    // Ways of an encoded associativity field of `width` bits (8 or 4);
+    // kFullyAssociative for full associativity and for unknown codes.
+    static uint32_t DecodeAMDAssociativity(uint32_t encoded, uint32_t width);
+    // The two TLB halves of one register (instruction in bits 15..0, data in
+    // bits 31..16); `entryMask` is 255 or 4095.
+    static void ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t level, uint32_t reg, uint32_t entryMask,
+                            uint32_t pageSize, uint64_t secondPageSize);
+    // One cache of one register: size field in the top bits, then
+    // associativity, lines per tag and line size.
+    static void ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t level, uint32_t type, uint32_t reg,
+                              uint32_t sizeMask, uint32_t assocMask, uint64_t unit, bool isL3);
+};
