@@ -3,6 +3,7 @@
 // codes as Windows numbers (87 for an invalid parameter).
 #include "Platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <pthread.h>
 #include <sched.h>
@@ -44,8 +45,23 @@ cpu_set_t ToSet(uint64_t mask) {
     return set;
 }
 
-// The set of the process: the affinity of its main thread.
+pid_t ThreadID() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+bool IsMainThread() { return ThreadID() == getpid(); }
+
+// While the library has moved the main thread, the mask the main thread had
+// before (0 when it is not moved): the process's set must not shrink to the
+// one processor the main thread visits.
+std::atomic<uint64_t> s_mainThreadOwnMask{0};
+
+// The set of the process: the affinity of its main thread, as the process
+// itself set it.
 bool ProcessMask(uint64_t* mask) {
+    const uint64_t own = s_mainThreadOwnMask.load();
+    if (own != 0) {
+        *mask = own;
+        return true;
+    }
     cpu_set_t set;
     if (sched_getaffinity(getpid(), sizeof set, &set) != 0) {
         SetLastError(ToWindowsError(errno));
@@ -54,8 +70,6 @@ bool ProcessMask(uint64_t* mask) {
     *mask = ToMask(set);
     return true;
 }
-
-pid_t ThreadID() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 // Windows thread priorities against nice values.
 struct PriorityLevel {
@@ -111,6 +125,13 @@ DWORD_PTR SetThreadAffinityMask(HANDLE, DWORD_PTR mask) {
         return 0;
     }
     const uint64_t before = ToMask(previous);
+    if (IsMainThread()) {
+        uint64_t expected = 0;
+        s_mainThreadOwnMask.compare_exchange_strong(expected, before);
+        // Back to its own set: the main thread is no longer moved.
+        expected = mask;
+        s_mainThreadOwnMask.compare_exchange_strong(expected, 0);
+    }
     // A thread allowed only processors above 63 would report 0, which reads
     // as failure; it cannot have been moved by us, so report the new mask.
     return before != 0 ? before : mask;
