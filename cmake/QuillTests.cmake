@@ -34,3 +34,13 @@ add_test(NAME exports.native COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillc
          -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)
 add_test(NAME exports.sim COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore-sim> -DSIM=ON
          -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)
+
+# The command-line host on a replayed dump: its JSON, its errors and options.
+if(TARGET quillinfo)
+  add_test(NAME quillinfo.replay COMMAND bash ${CMAKE_SOURCE_DIR}/tests/quillinfo_test.sh $<TARGET_FILE:quillinfo>
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    string(JOIN " " quill_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+    set_tests_properties(quillinfo.replay PROPERTIES ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}")
+  endif()
+endif()

@@ -1,0 +1,72 @@
+// Loads quillcore at run time and resolves its exports by name.
+#pragma once
+
+#include <quill/Quill.h>
+
+#include <string>
+
+namespace quillinfo {
+
+// The 23 exports, typed after the public declarations.
+struct QuillExports {
+    decltype(&::SetQuillErrorReportCallback) SetQuillErrorReportCallback = nullptr;
+    decltype(&::SetQuillDetailedErrorReportCallback) SetQuillDetailedErrorReportCallback = nullptr;
+    decltype(&::OverrideInternalSafetyChecks) OverrideInternalSafetyChecks = nullptr;
+    decltype(&::NumLogicalProcessors) NumLogicalProcessors = nullptr;
+    decltype(&::NumLogicalProcessorsInCurrentProcess) NumLogicalProcessorsInCurrentProcess = nullptr;
+    decltype(&::CurrProcessorID) CurrProcessorID = nullptr;
+    decltype(&::GetProcessorFeatureDescriptor) GetProcessorFeatureDescriptor = nullptr;
+    decltype(&::GetCPUVendorIDString) GetCPUVendorIDString = nullptr;
+    decltype(&::GetHypervisorVendorIDString) GetHypervisorVendorIDString = nullptr;
+    decltype(&::GetMachineDescription) GetMachineDescription = nullptr;
+    decltype(&::GetCPUDescription) GetCPUDescription = nullptr;
+    decltype(&::ClearAllCachedMachineDescriptors) ClearAllCachedMachineDescriptors = nullptr;
+    decltype(&::CastMachineDescription) CastMachineDescription = nullptr;
+    decltype(&::CastCPUDescription) CastCPUDescription = nullptr;
+    decltype(&::CastCacheDescription) CastCacheDescription = nullptr;
+    decltype(&::CastHypervisorDescription) CastHypervisorDescription = nullptr;
+    decltype(&::NumPackages) NumPackages = nullptr;
+    decltype(&::MaxCoresPerPackage) MaxCoresPerPackage = nullptr;
+    decltype(&::HyperThreaded) HyperThreaded = nullptr;
+    decltype(&::LogicalProcessorsPerCore) LogicalProcessorsPerCore = nullptr;
+    decltype(&::DataCacheSize) DataCacheSize = nullptr;
+    decltype(&::DataCacheEntrySize) DataCacheEntrySize = nullptr;
+    decltype(&::DataCacheEntryType) DataCacheEntryType = nullptr;
+};
+
+// QuillSimLoadDump of the simulated library.
+using QuillSimLoadDumpFunction = int (*)(const char* path, char* error, uint32_t errorSize);
+
+class Library {
+public:
+    Library() = default;
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    // The library stays loaded until the process ends: description objects
+    // and callbacks must never outlive it.
+    ~Library() = default;
+
+    // Loads the library and resolves every export. False with a one-line
+    // reason when it cannot be loaded or an export is missing.
+    bool Load(const std::string& path, std::string* error);
+
+    const QuillExports& Exports() const { return m_exports; }
+    const std::string& Path() const { return m_path; }
+
+    // The dump loader, or null when this is not the simulated library.
+    QuillSimLoadDumpFunction SimLoadDump() const { return m_loadDump; }
+
+private:
+    void* Symbol(const char* name) const;
+
+    void* m_handle = nullptr;
+    std::string m_path;
+    QuillExports m_exports;
+    QuillSimLoadDumpFunction m_loadDump = nullptr;
+};
+
+// The library next to this executable: the native one, or the simulated one
+// for replays.
+std::string DefaultLibraryPath(bool simulated);
+
+}  // namespace quillinfo

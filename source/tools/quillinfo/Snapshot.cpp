@@ -1,0 +1,180 @@
+#include "Snapshot.h"
+
+namespace quillinfo {
+namespace {
+
+// The reports of the process. The callback is a plain function, so they
+// live in one place for the whole run.
+std::vector<ReportSnapshot>& Reports() {
+    static std::vector<ReportSnapshot> s_reports;
+    return s_reports;
+}
+
+void OnReport(int32_t severity, const char* file, int32_t line, const char* /*revision*/, const char* message) {
+    try {
+        Reports().push_back({severity, file ? file : "", line, message ? message : ""});
+    } catch (...) {
+        // Out of memory: the report is lost; the library must not see a throw.
+    }
+}
+
+// Interface versions this program is written against.
+constexpr uint32_t kMachineVersion = 1;
+constexpr uint32_t kCPUVersion = 1;
+constexpr uint32_t kCacheVersion = 1;
+constexpr uint32_t kHypervisorVersion = 0;
+
+CacheSnapshot ReadCache(const QuillExports& q, CacheDescription* description) {
+    CacheSnapshot cache;
+    CacheDescription* checked = nullptr;
+    if (!q.CastCacheDescription(kCacheVersion, description, &checked) || checked == nullptr) return cache;
+    // Every cache record the library hands out has the extended slots.
+    auto* c = static_cast<CacheDescriptionExtended*>(checked);
+    cache.role = c->GetRole();
+    cache.level = c->GetLevel();
+    cache.type = c->GetType();
+    cache.associativity = c->GetAssociativity();
+    cache.entryType = c->GetEntryType();
+    cache.entrySize = c->GetEntrySize();
+    cache.numEntries = c->GetNumEntries();
+    cache.size = c->GetSize();
+    cache.numSharing = c->GetNumSharing();
+    cache.isShared = c->GetIsShared();
+    cache.groupId = c->GetGroupID();
+    cache.indexInGroup = c->GetIndexInGroup();
+    const uint32_t numIds = c->GetNumSharingIDs();
+    for (uint32_t i = 0; i < numIds && i < 256; ++i) {
+        const uint16_t id = c->GetSharingID(i);
+        if (id == 0xFFFF) break;
+        cache.sharingIds.push_back(id);
+    }
+    return cache;
+}
+
+std::optional<HypervisorSnapshot> ReadHypervisor(const QuillExports& q, CPUDescriptionExtended* cpu) {
+    HypervisorDescription* description = cpu->GetHypervisorDescription();
+    if (description == nullptr) return std::nullopt;
+    std::optional<HypervisorSnapshot> result;
+    HypervisorDescription* checked = nullptr;
+    if (q.CastHypervisorDescription(kHypervisorVersion, description, &checked) && checked != nullptr) {
+        HypervisorSnapshot h;
+        h.vendorId = checked->GetVendorID();
+        const char* vendor = checked->GetVendorIDString();
+        h.vendor = vendor ? vendor : "";
+        h.major = checked->GetMajorVersion();
+        h.minor = checked->GetMinorVersion();
+        const char* signature = checked->GetInterfaceSignatureString();
+        h.signature = signature ? signature : "";
+        result = h;
+    }
+    description->Release();
+    return result;
+}
+
+ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* description) {
+    ProcessorSnapshot p;
+    // Every processor description the library hands out has the extended
+    // slots.
+    auto* c = static_cast<CPUDescriptionExtended*>(description);
+    p.logicalIndex = c->GetLogicalIndex();
+    const char* vendor = c->GetVendorString();
+    p.vendorString = vendor ? vendor : "";
+    p.vendorId = c->GetVendorID();
+    const char* name = c->GetName();
+    p.name = name ? name : "";
+    p.apicId = c->GetAPICID();
+    p.initialApicId = c->GetInitialAPICID();
+    p.smtId = c->GetSMTID();
+    p.coreId = c->GetCoreID();
+    p.packageId = c->GetPackageID();
+    p.maxLogicalPerPackage = c->GetMaxLogicalPerPackage();
+    p.coresPerPackage = c->GetCoresPerPackage();
+    p.threadsPerCore = c->GetThreadsPerCore();
+    if (const ProcessorFeatures* features = c->GetFeatures()) p.featureBits = features->Bits();
+    for (uint32_t i = 0;; ++i) {
+        CacheDescription* cache = c->GetCache(i);
+        if (cache == nullptr) break;
+        p.caches.push_back(ReadCache(q, cache));
+    }
+    p.hypervisor = ReadHypervisor(q, c);
+    return p;
+}
+
+// Family, model and stepping are not slots of a processor description. The
+// feature descriptor carries the low half of the leaf-1 signature of the
+// processor the thread runs on, without the extended family and model: the
+// stepping is whole there, the base family is the family unless it is 15,
+// and the base model is the model unless the family is 6 or 15 (where the
+// extended model counts).
+void SignatureFields(const QuillExports& q, std::vector<ProcessorSnapshot>* processors) {
+    const uint32_t before = q.CurrProcessorID(false);
+    const uint64_t descriptor = q.GetProcessorFeatureDescriptor(0);
+    const uint32_t after = q.CurrProcessorID(false);
+    if (before != after || descriptor == 0) return; // moved meanwhile, or nothing known
+    for (ProcessorSnapshot& p : *processors) {
+        if (p.initialApicId != (before & 0xFF)) continue;
+        const uint32_t signature = static_cast<uint32_t>(descriptor & 0xFFFF);
+        const uint32_t family = (signature >> 8) & 0xF;
+        p.stepping = signature & 0xF;
+        if (family != 0xF) p.family = family;
+        if (family != 0x6 && family != 0xF) p.model = (signature >> 4) & 0xF;
+        break;
+    }
+}
+
+ExportAnswers AskExports(const QuillExports& q) {
+    ExportAnswers answers;
+    answers.numPackages = q.NumPackages();
+    answers.maxCoresPerPackage = q.MaxCoresPerPackage();
+    answers.hyperThreaded = q.HyperThreaded();
+    answers.logicalProcessorsPerCore = q.LogicalProcessorsPerCore();
+    for (uint32_t level = 1; level <= 3; ++level) {
+        answers.dataCacheSize[level] = q.DataCacheSize(level);
+        answers.dataCacheEntrySize[level] = q.DataCacheEntrySize(level);
+        answers.dataCacheEntryType[level] = q.DataCacheEntryType(level);
+    }
+    return answers;
+}
+
+}  // namespace
+
+void StartCollectingReports(const QuillExports& exports) {
+    exports.SetQuillDetailedErrorReportCallback(&OnReport);
+}
+
+MachineSnapshot TakeSnapshot(const Library& library) {
+    const QuillExports& q = library.Exports();
+    MachineSnapshot snapshot;
+    snapshot.libraryPath = library.Path();
+    snapshot.numLogicalProcessors = q.NumLogicalProcessors();
+    snapshot.numLogicalProcessorsInProcess = q.NumLogicalProcessorsInCurrentProcess();
+
+    MachineDescription* description = q.GetMachineDescription();
+    MachineDescription* machine = nullptr;
+    if (description != nullptr && q.CastMachineDescription(kMachineVersion, description, &machine) &&
+        machine != nullptr) {
+        snapshot.haveMachine = true;
+        snapshot.numLogicalProcessors = machine->GetNumProcessors();
+        snapshot.numLogicalProcessorsInProcess = machine->GetNumProcessorsInProcess();
+        snapshot.numPackages = machine->GetNumPackages();
+        snapshot.activeProcessorMask = machine->GetActiveProcessorMask();
+        snapshot.processProcessorMask = machine->GetProcessProcessorMask();
+        snapshot.isSymmetric = machine->GetIsSymmetric();
+        const uint32_t collected = machine->GetNumCollected();
+        for (uint32_t i = 0; i < collected; ++i) {
+            CPUDescription* cpu = nullptr;
+            CPUDescription* record = machine->GetCPUDescriptionByIndex(i);
+            if (record == nullptr || !q.CastCPUDescription(kCPUVersion, record, &cpu) || cpu == nullptr) continue;
+            snapshot.processors.push_back(ReadProcessor(q, cpu));
+        }
+        SignatureFields(q, &snapshot.processors);
+    }
+    if (description != nullptr) description->Release();
+
+    snapshot.exports = AskExports(q);
+    if (!snapshot.haveMachine) snapshot.numPackages = snapshot.exports.numPackages;
+    snapshot.reports = Reports();
+    return snapshot;
+}
+
+}  // namespace quillinfo
