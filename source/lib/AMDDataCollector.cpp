@@ -46,7 +46,6 @@ constexpr LeafRange kAMDLeaves[] = {
     {0x8000000A, 0x8000000A},
     {0x80000019, 0x80000019},
 };
-constexpr size_t kAMDLeafRangeCount = sizeof(kAMDLeaves) / sizeof(kAMDLeaves[0]);
 
 constexpr uint32_t kLeafExtendedFeatures = 0x80000001;
 constexpr uint32_t kLeafPowerManagement = 0x80000007;
@@ -80,12 +79,11 @@ uint32_t BitsNeeded(uint32_t value) {
 AMDDataCollector::AMDDataCollector() : x86_x64_DataCollector(kAMDNameTable, kAMDNameTableSize, "AMD") {}
 
 bool AMDDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    uint32_t candidate = 0;
-    return !(NextLeafInRanges(kAMDLeaves, kAMDLeafRangeCount, leaf, &candidate) && candidate == leaf);
+    return !LeafInRanges(kAMDLeaves, leaf);
 }
 
 bool AMDDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kAMDLeaves, kAMDLeafRangeCount, from, leaf);
+    return NextLeafInRanges(kAMDLeaves, from, leaf);
 }
 
 void AMDDataCollector::CollectIdentification(CPUData& record) {

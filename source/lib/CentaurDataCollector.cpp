@@ -32,7 +32,6 @@ constexpr LeafRange kCentaurLeaves[] = {
     {0x80000000, 0x80000006},
     {0x80000008, 0x80000008},
 };
-constexpr size_t kCentaurLeafRangeCount = sizeof(kCentaurLeaves) / sizeof(kCentaurLeaves[0]);
 
 constexpr uint32_t kLeafL1Caches = 0x80000005;
 constexpr uint32_t kLeafL2Cache = 0x80000006;
@@ -57,12 +56,11 @@ CentaurDataCollector::CentaurDataCollector()
     : x86_x64_DataCollector(kCentaurNameTable, kCentaurNameTableSize, "Centaur") {}
 
 bool CentaurDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    uint32_t candidate = 0;
-    return !(NextLeafInRanges(kCentaurLeaves, kCentaurLeafRangeCount, leaf, &candidate) && candidate == leaf);
+    return !LeafInRanges(kCentaurLeaves, leaf);
 }
 
 bool CentaurDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kCentaurLeaves, kCentaurLeafRangeCount, from, leaf);
+    return NextLeafInRanges(kCentaurLeaves, from, leaf);
 }
 
 void CentaurDataCollector::CollectFeatures(CPUData& record) {

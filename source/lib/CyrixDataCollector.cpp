@@ -29,7 +29,6 @@ constexpr LeafRange kCyrixLeaves[] = {
     {0x00000000, 0x00000001},
     {0x80000000, 0x80000005},
 };
-constexpr size_t kCyrixLeafRangeCount = sizeof(kCyrixLeaves) / sizeof(kCyrixLeaves[0]);
 
 constexpr uint32_t kLeafExtendedFeatures = 0x80000001;
 constexpr uint32_t kLeafL1Cache = 0x80000005;
@@ -45,12 +44,11 @@ constexpr uint32_t k6x86MXBit = 1u << 24;  // leaf 0x80000001 EDX
 }  // namespace
 
 bool IsCyrixReservedLeaf(uint32_t leaf) {
-    uint32_t candidate = 0;
-    return !(NextLeafInRanges(kCyrixLeaves, kCyrixLeafRangeCount, leaf, &candidate) && candidate == leaf);
+    return !LeafInRanges(kCyrixLeaves, leaf);
 }
 
 bool NextCyrixCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kCyrixLeaves, kCyrixLeafRangeCount, from, leaf);
+    return NextLeafInRanges(kCyrixLeaves, from, leaf);
 }
 
 void CollectCyrixLevel1Cache(CPUData& record, const RawCPUIDData& l1, const char* vendor, uint8_t family,

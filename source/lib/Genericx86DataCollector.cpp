@@ -49,7 +49,7 @@ int32_t Genericx86DataCollector::CollectRawData() { return CollectData(uint32_t(
 bool Genericx86DataCollector::IsReservedCPUIDFunc(uint32_t leaf) { return leaf > 1; }
 
 bool Genericx86DataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kGenericLeaves, 1, from, leaf);
+    return NextLeafInRanges(kGenericLeaves, from, leaf);
 }
 
 void Genericx86DataCollector::CollectRange(uint32_t first, uint32_t last) {

@@ -31,6 +31,17 @@ struct LeafRange {
 // The first leaf at or above `from` inside one of `ranges` (sorted,
 // disjoint); false when there is none.
 bool NextLeafInRanges(const LeafRange* ranges, size_t count, uint32_t from, uint32_t* leaf);
+template <size_t N>
+bool NextLeafInRanges(const LeafRange (&ranges)[N], uint32_t from, uint32_t* leaf) {
+    return NextLeafInRanges(ranges, N, from, leaf);
+}
+
+// Whether `leaf` lies inside one of `ranges`.
+template <size_t N>
+bool LeafInRanges(const LeafRange (&ranges)[N], uint32_t leaf) {
+    uint32_t first = 0;
+    return NextLeafInRanges(ranges, N, leaf, &first) && first == leaf;
+}
 
 class Genericx86DataCollector : public CPUDataCollector {
 public:

@@ -77,7 +77,6 @@ const LeafRange kIntelLeafRanges[] = {
     {0x80000006, 0x80000006},
     {0x80000008, 0x80000008},
 };
-constexpr size_t kIntelLeafRangeCount = sizeof(kIntelLeafRanges) / sizeof(kIntelLeafRanges[0]);
 
 // Leaf 1 flags that only the Intel collector reads.
 const FeatureBit kIntelLeaf1Edx[] = {{22, Feature::ACPI}, {29, Feature::TM}, {30, Feature::IA64}};
@@ -157,13 +156,11 @@ bool IsLeafBTerminator(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 
 }  // namespace
 
 bool IntelDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kIntelLeafRanges, kIntelLeafRangeCount, from, leaf);
+    return NextLeafInRanges(kIntelLeafRanges, from, leaf);
 }
 
 bool IntelDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    uint32_t candidate = 0;
-    if (!NextLeafInRanges(kIntelLeafRanges, kIntelLeafRangeCount, leaf, &candidate) || candidate != leaf)
-        return true;
+    if (!LeafInRanges(kIntelLeafRanges, leaf)) return true;
     if (leaf != 0xB) return false;
     // Leaf 0xB is read only from a multi-threading capable package that
     // implements it, which the processor tells only when asked.

@@ -27,7 +27,6 @@ constexpr LeafRange kTransmetaLeaves[] = {
     {0x80860001, 0x80860001},
     {0x80860003, 0x80860006},
 };
-constexpr size_t kTransmetaLeafRangeCount = sizeof(kTransmetaLeaves) / sizeof(kTransmetaLeaves[0]);
 
 constexpr uint32_t kPageSize = 4096;
 
@@ -65,12 +64,11 @@ TransmetaDataCollector::TransmetaDataCollector()
     : x86_x64_DataCollector(kTransmetaNameTable, kTransmetaNameTableSize, "Transmeta") {}
 
 bool TransmetaDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    uint32_t candidate = 0;
-    return !(NextLeafInRanges(kTransmetaLeaves, kTransmetaLeafRangeCount, leaf, &candidate) && candidate == leaf);
+    return !LeafInRanges(kTransmetaLeaves, leaf);
 }
 
 bool TransmetaDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kTransmetaLeaves, kTransmetaLeafRangeCount, from, leaf);
+    return NextLeafInRanges(kTransmetaLeaves, from, leaf);
 }
 
 int32_t TransmetaDataCollector::CollectRawData() {

@@ -23,11 +23,11 @@ int32_t x86_x64_DataCollector::CollectRawData() {
 }
 
 bool x86_x64_DataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    return !(leaf <= 1 || (leaf >= 0x80000000 && leaf <= 0x80000004));
+    return !LeafInRanges(kX86X64Leaves, leaf);
 }
 
 bool x86_x64_DataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kX86X64Leaves, 2, from, leaf);
+    return NextLeafInRanges(kX86X64Leaves, from, leaf);
 }
 
 void x86_x64_DataCollector::CollectFeatures(CPUData& record) {
