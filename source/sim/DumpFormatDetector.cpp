@@ -1,0 +1,27 @@
+#include "DumpFormatDetector.h"
+
+#include "AidaDumpLoader.h"
+#include "CpuidRDumpLoader.h"
+#include "LibcpuidDumpLoader.h"
+#include "LineReader.h"
+
+namespace sim {
+
+DumpFormat DumpFormatDetector::Detect(std::string_view text) {
+    LineReader reader(text);
+    std::string_view line;
+    while (reader.Next(line)) {
+        if (LibcpuidDumpLoader::IsEntryLine(line)) {
+            return DumpFormat::Libcpuid;
+        }
+        if (AidaDumpLoader::IsDataLine(line)) {
+            return DumpFormat::Aida64;
+        }
+        if (CpuidRDumpLoader::IsRecognizedLine(line)) {
+            return DumpFormat::CpuidR;
+        }
+    }
+    return DumpFormat::Unknown;
+}
+
+}  // namespace sim

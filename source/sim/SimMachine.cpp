@@ -1,0 +1,147 @@
+#include "SimMachine.h"
+
+#include "platform/Platform.h"
+#include <quill/QuillSim.h>
+
+#include <utility>
+
+namespace sim {
+
+namespace {
+
+// What SetThreadPriority reports when told to fail.
+constexpr uint32_t kErrorAccessDenied = 5;
+
+}  // namespace
+
+SimMachine& SimMachine::Instance() {
+    static SimMachine machine;
+    return machine;
+}
+
+// Until told otherwise the machine is one processor with an empty table.
+SimMachine::SimMachine() { Create(1); }
+
+uint64_t SimMachine::LowMask(uint32_t count) {
+    return count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
+}
+
+uint32_t SimMachine::LowestBit(uint64_t mask) {
+    uint32_t bit = 0;
+    while (bit < 63 && ((mask >> bit) & 1) == 0) {
+        ++bit;
+    }
+    return bit;
+}
+
+void SimMachine::Reset(uint32_t count) {
+    const uint64_t mask = LowMask(count);
+    m_systemCount.store(count);
+    m_activeMask.store(mask);
+    m_processMask.store(mask);
+    {
+        SpinLock::Guard guard(m_threadLock);
+        m_threadAffinity.store(mask);
+        m_currentProcessor.store(0);
+    }
+    m_priority.store(platform::THREAD_PRIORITY_NORMAL);
+    m_counters.Reset();
+    m_faults.Clear();
+}
+
+bool SimMachine::Create(uint32_t count) {
+    if (count == 0 || count > QUILL_SIM_MAX_PROCESSORS) {
+        return false;
+    }
+    std::vector<CPUIDTable> tables(count);
+    return Replace(std::move(tables));
+}
+
+bool SimMachine::Replace(std::vector<CPUIDTable> tables) {
+    if (tables.empty() || tables.size() > QUILL_SIM_MAX_PROCESSORS) {
+        return false;
+    }
+    m_tables = std::move(tables);
+    Reset(static_cast<uint32_t>(m_tables.size()));
+    return true;
+}
+
+CPUIDTable* SimMachine::Table(uint32_t processor) {
+    return processor < m_tables.size() ? &m_tables[processor] : nullptr;
+}
+
+CPUIDRegs SimMachine::ExecuteCPUID(uint32_t leaf, uint32_t subleaf) {
+    const uint32_t processor = m_currentProcessor.load();
+    m_counters.CountCPUID(processor);
+    CPUIDRegs regs;
+    if (processor < m_tables.size()) {
+        m_tables[processor].Find(leaf, subleaf, regs);
+    }
+    return regs;
+}
+
+void SimMachine::SetSystemInfo(uint32_t count, uint64_t activeMask) {
+    m_systemCount.store(count);
+    m_activeMask.store(activeMask);
+}
+
+void SimMachine::SetProcessMask(uint64_t mask) {
+    m_processMask.store(mask);
+    SpinLock::Guard guard(m_threadLock);
+    m_threadAffinity.store(mask);
+    const uint32_t current = m_currentProcessor.load();
+    if (mask != 0 && ((mask >> current) & 1) == 0) {
+        m_currentProcessor.store(LowestBit(mask));
+    }
+}
+
+void SimMachine::SetCurrentProcessor(uint32_t processor) {
+    if (processor >= QUILL_SIM_MAX_PROCESSORS) {
+        return;
+    }
+    SpinLock::Guard guard(m_threadLock);
+    m_currentProcessor.store(processor);
+    m_threadAffinity.store(m_processMask.load());
+}
+
+bool SimMachine::SetThreadAffinity(uint64_t mask, uint64_t& previous, uint32_t& error) {
+    m_counters.CountAffinityCall();
+    const uint32_t refusal = m_faults.MoveRefusal(mask);
+    if (refusal != 0) {
+        error = refusal;
+        return false;
+    }
+    if (mask == 0 || (mask & ~m_processMask.load()) != 0) {
+        error = platform::ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    SpinLock::Guard guard(m_threadLock);
+    previous = m_threadAffinity.exchange(mask);
+    const uint32_t current = m_currentProcessor.load();
+    if (((mask >> current) & 1) == 0) {
+        m_currentProcessor.store(LowestBit(mask));
+    }
+    return true;
+}
+
+bool SimMachine::QueryProcessAffinity(uint64_t& processMask, uint64_t& systemMask, uint32_t& error) const {
+    const uint32_t failure = m_faults.ProcessMaskQueryFailure();
+    if (failure != 0) {
+        error = failure;
+        return false;
+    }
+    processMask = m_processMask.load();
+    systemMask = m_activeMask.load();
+    return true;
+}
+
+bool SimMachine::SetThreadPriority(int priority, uint32_t& error) {
+    if (m_faults.SetThreadPriorityFails()) {
+        error = kErrorAccessDenied;
+        return false;
+    }
+    m_priority.store(priority);
+    return true;
+}
+
+}  // namespace sim

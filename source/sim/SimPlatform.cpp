@@ -1,0 +1,74 @@
+// The kernel services of the simulated product, answered by SimMachine.
+#include "platform/Platform.h"
+
+#include "SimMachine.h"
+
+#include <cstdint>
+
+namespace platform {
+
+namespace {
+
+thread_local DWORD tLastError = 0;
+
+// Pseudo handles, as the real kernel hands out for "this process/thread".
+HANDLE PseudoHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+}  // namespace
+
+void GetSystemInfo(SYSTEM_INFO* info) {
+    if (info == nullptr) {
+        return;
+    }
+    const sim::SimMachine& machine = sim::SimMachine::Instance();
+    info->dwNumberOfProcessors = machine.SystemCount();
+    info->dwActiveProcessorMask = machine.ActiveMask();
+}
+
+HANDLE GetCurrentProcess() { return PseudoHandle(-1); }
+
+HANDLE GetCurrentThread() { return PseudoHandle(-2); }
+
+BOOL GetProcessAffinityMask(HANDLE /*process*/, DWORD_PTR* processMask, DWORD_PTR* systemMask) {
+    if (processMask == nullptr || systemMask == nullptr) {
+        tLastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    uint64_t process = 0;
+    uint64_t system = 0;
+    uint32_t error = 0;
+    if (!sim::SimMachine::Instance().QueryProcessAffinity(process, system, error)) {
+        tLastError = error;
+        return 0;
+    }
+    *processMask = process;
+    *systemMask = system;
+    return 1;
+}
+
+DWORD_PTR SetThreadAffinityMask(HANDLE /*thread*/, DWORD_PTR mask) {
+    uint64_t previous = 0;
+    uint32_t error = 0;
+    if (!sim::SimMachine::Instance().SetThreadAffinity(mask, previous, error)) {
+        tLastError = error;
+        return 0;
+    }
+    return previous;
+}
+
+void Sleep(DWORD /*milliseconds*/) { sim::SimMachine::Instance().Yield(); }
+
+DWORD GetLastError() { return tLastError; }
+
+int GetThreadPriority(HANDLE /*thread*/) { return sim::SimMachine::Instance().ThreadPriority(); }
+
+BOOL SetThreadPriority(HANDLE /*thread*/, int priority) {
+    uint32_t error = 0;
+    if (!sim::SimMachine::Instance().SetThreadPriority(priority, error)) {
+        tLastError = error;
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace platform
