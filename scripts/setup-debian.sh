@@ -4,7 +4,7 @@
 #   scripts/setup-debian.sh --windows  the same plus mingw-w64 and Wine
 set -euo pipefail
 
-packages=(cmake ninja-build g++ gcc binutils libgtest-dev libbenchmark-dev python3)
+packages=(cmake ninja-build g++ gcc clang binutils libgtest-dev libbenchmark-dev python3)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(mingw-w64 wine64)
 fi

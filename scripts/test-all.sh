@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: Linux, Linux under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the Windows DLL under Wine.
+# Builds and runs every test: Linux (GCC), Linux under AddressSanitizer and
+# UndefinedBehaviorSanitizer, Linux with Clang, and the Windows DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh --windows
@@ -15,6 +15,11 @@ echo "== Linux, sanitizers"
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=ON >/dev/null
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
+
+echo "== Linux, Clang"
+CC=clang CXX=clang++ cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/clang -j "$jobs"
+ctest --test-dir build/clang -j "$jobs" --output-on-failure
 
 echo "== Windows DLL under Wine"
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

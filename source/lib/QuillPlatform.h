@@ -30,7 +30,7 @@ enum : int32_t {
 
 // Every source file that reports names its revision once:
 //   QUILL_REVISION("$Id: File.cpp $");
-#define QUILL_REVISION(text) static const char* const kQuillRevision = text
+#define QUILL_REVISION(text) [[maybe_unused]] static const char* const kQuillRevision = text
 
 // The message of a reporting site: its own, or else its condition's text.
 inline const char* SiteMessage(const char* message, const char* conditionText) {
