@@ -115,6 +115,8 @@ bool Library::Load(const std::string& path, std::string* error) {
         return false;
     }
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
+    Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
+    Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);
     return true;
 }
 

@@ -34,8 +34,10 @@ struct QuillExports {
     decltype(&::DataCacheEntryType) DataCacheEntryType = nullptr;
 };
 
-// QuillSimLoadDump of the simulated library.
+// Control functions of the simulated library.
 using QuillSimLoadDumpFunction = int (*)(const char* path, char* error, uint32_t errorSize);
+using QuillSimSetCurrentProcessorFunction = void (*)(uint32_t processor);
+using QuillSimCurrentProcessorFunction = uint32_t (*)();
 
 class Library {
 public:
@@ -55,6 +57,9 @@ public:
 
     // The dump loader, or null when this is not the simulated library.
     QuillSimLoadDumpFunction SimLoadDump() const { return m_loadDump; }
+    // Where the simulated machine runs the thread; null for the native library.
+    QuillSimSetCurrentProcessorFunction SimSetCurrentProcessor() const { return m_setCurrentProcessor; }
+    QuillSimCurrentProcessorFunction SimCurrentProcessor() const { return m_currentProcessor; }
 
 private:
     void* Symbol(const char* name) const;
@@ -63,6 +68,8 @@ private:
     std::string m_path;
     QuillExports m_exports;
     QuillSimLoadDumpFunction m_loadDump = nullptr;
+    QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
+    QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;
 };
 
 // The library next to this executable: the native one, or the simulated one

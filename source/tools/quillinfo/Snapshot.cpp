@@ -1,5 +1,7 @@
 #include "Snapshot.h"
 
+#include "Placement.h"
+
 namespace quillinfo {
 namespace {
 
@@ -105,20 +107,26 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
 // processor the thread runs on, without the extended family and model: the
 // stepping is whole there, the base family is the family unless it is 15,
 // and the base model is the model unless the family is 6 or 15 (where the
-// extended model counts).
-void SignatureFields(const QuillExports& q, std::vector<ProcessorSnapshot>* processors) {
-    const uint32_t before = q.CurrProcessorID(false);
-    const uint64_t descriptor = q.GetProcessorFeatureDescriptor(0);
-    const uint32_t after = q.CurrProcessorID(false);
-    if (before != after || descriptor == 0) return; // moved meanwhile, or nothing known
-    for (ProcessorSnapshot& p : *processors) {
-        if (p.initialApicId != (before & 0xFF)) continue;
-        const uint32_t signature = static_cast<uint32_t>(descriptor & 0xFFFF);
-        const uint32_t family = (signature >> 8) & 0xF;
-        p.stepping = signature & 0xF;
-        if (family != 0xF) p.family = family;
-        if (family != 0x6 && family != 0xF) p.model = (signature >> 4) & 0xF;
-        break;
+// extended model counts). The thread visits every processor of the process
+// and matches what it reads to a description by initial APIC id.
+void SignatureFields(const Library& library, uint64_t processMask, std::vector<ProcessorSnapshot>* processors) {
+    const QuillExports& q = library.Exports();
+    Placement placement(library);
+    for (uint32_t bit = 0; bit < 64; ++bit) {
+        if (!(processMask & (uint64_t(1) << bit)) || !placement.RunOn(bit)) continue;
+        const uint32_t before = q.CurrProcessorID(false);
+        const uint64_t descriptor = q.GetProcessorFeatureDescriptor(0);
+        const uint32_t after = q.CurrProcessorID(false);
+        if (before != after || descriptor == 0) continue;  // moved meanwhile, or nothing known
+        for (ProcessorSnapshot& p : *processors) {
+            if (p.initialApicId != (before & 0xFF) || p.stepping) continue;
+            const uint32_t signature = static_cast<uint32_t>(descriptor & 0xFFFF);
+            const uint32_t family = (signature >> 8) & 0xF;
+            p.stepping = signature & 0xF;
+            if (family != 0xF) p.family = family;
+            if (family != 0x6 && family != 0xF) p.model = (signature >> 4) & 0xF;
+            break;
+        }
     }
 }
 
@@ -167,7 +175,7 @@ MachineSnapshot TakeSnapshot(const Library& library) {
             if (record == nullptr || !q.CastCPUDescription(kCPUVersion, record, &cpu) || cpu == nullptr) continue;
             snapshot.processors.push_back(ReadProcessor(q, cpu));
         }
-        SignatureFields(q, &snapshot.processors);
+        SignatureFields(library, snapshot.processProcessorMask, &snapshot.processors);
     }
     if (description != nullptr) description->Release();
 

@@ -134,9 +134,9 @@ void PrintProcessor(std::ostream& out, const ProcessorSnapshot& p) {
     out << "  Family/model/stepping: ";
     if (p.family || p.model || p.stepping) {
         out << OptionalText(p.family) << " / " << OptionalText(p.model) << " / " << OptionalText(p.stepping)
-            << " (base fields of the processor this program ran on; ? where an extended field may count)\n";
+            << " (base fields of leaf 1, read on that processor; ? where an extended field may count)\n";
     } else {
-        out << "not exposed for this processor\n";
+        out << "not readable on this processor\n";
     }
     out << "  APIC id:       " << Hex(p.apicId) << " (initial " << Hex(p.initialApicId) << "), SMT "
         << unsigned{p.smtId} << ", core " << unsigned{p.coreId} << ", package " << unsigned{p.packageId} << "\n";
