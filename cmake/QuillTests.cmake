@@ -39,8 +39,12 @@ add_test(NAME exports.sim COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore
 if(TARGET quillinfo)
   add_test(NAME quillinfo.replay COMMAND bash ${CMAKE_SOURCE_DIR}/tests/quillinfo_test.sh $<TARGET_FILE:quillinfo>
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
+  # Every dump of the shared collection beside the source tree, when it is there.
+  add_test(NAME quillinfo.replay_all COMMAND bash ${CMAKE_SOURCE_DIR}/tests/replay_all_dumps.sh
+           $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/../shared/cpuid-dumps)
+  set_tests_properties(quillinfo.replay_all PROPERTIES TIMEOUT 1800)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     string(JOIN " " quill_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
-    set_tests_properties(quillinfo.replay PROPERTIES ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}")
+    set_tests_properties(quillinfo.replay quillinfo.replay_all PROPERTIES ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}")
   endif()
 endif()
