@@ -43,8 +43,11 @@ if(TARGET quillinfo)
   add_test(NAME quillinfo.replay_all COMMAND bash ${CMAKE_SOURCE_DIR}/tests/replay_all_dumps.sh
            $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/../shared/cpuid-dumps)
   set_tests_properties(quillinfo.replay_all PROPERTIES TIMEOUT 1800)
+  # On the machine the cpuid -r dump was read from, live and replay agree.
+  add_test(NAME quillinfo.live_matches_replay COMMAND bash ${CMAKE_SOURCE_DIR}/tests/live_matches_replay.sh
+           $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD_Zen5_2cpu_under_hypervisor.txt)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     string(JOIN " " quill_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
-    set_tests_properties(quillinfo.replay quillinfo.replay_all PROPERTIES ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}")
+    set_tests_properties(quillinfo.replay quillinfo.replay_all quillinfo.live_matches_replay PROPERTIES ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}")
   endif()
 endif()
