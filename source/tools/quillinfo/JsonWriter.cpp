@@ -131,27 +131,17 @@ void IdOrNull(JsonWriter& json, const char* key, uint32_t value) {
 
 void WriteCache(JsonWriter& json, const CacheSnapshot& c) {
     json.BeginObject();
-    json.Key("role");
-    json.String(RoleName(c.role));
-    json.Key("level");
-    json.Number(uint64_t{c.level});
-    json.Key("type");
-    json.String(TypeName(c.type));
+    json.Field("role", RoleName(c.role));
+    json.Field("level", uint64_t{c.level});
+    json.Field("type", TypeName(c.type));
     // 4294967295 stands for fully associative, 0 for not known.
-    json.Key("associativity");
-    json.Number(uint64_t{c.associativity});
-    json.Key("entryType");
-    json.String(EntryTypeName(c.entryType));
-    json.Key("entrySize");
-    json.Number(uint64_t{c.entrySize});
-    json.Key("numEntries");
-    json.Number(uint64_t{c.numEntries});
-    json.Key("size");
-    json.Number(c.size);
-    json.Key("numSharing");
-    json.Number(uint64_t{c.numSharing});
-    json.Key("isShared");
-    json.Bool(c.isShared);
+    json.Field("associativity", uint64_t{c.associativity});
+    json.Field("entryType", EntryTypeName(c.entryType));
+    json.Field("entrySize", uint64_t{c.entrySize});
+    json.Field("numEntries", uint64_t{c.numEntries});
+    json.Field("size", c.size);
+    json.Field("numSharing", uint64_t{c.numSharing});
+    json.Field("isShared", c.isShared);
     IdOrNull(json, "groupId", c.groupId);
     IdOrNull(json, "indexInGroup", c.indexInGroup);
     json.Key("sharingIds");
@@ -163,39 +153,26 @@ void WriteCache(JsonWriter& json, const CacheSnapshot& c) {
 
 void WriteProcessor(JsonWriter& json, const ProcessorSnapshot& p) {
     json.BeginObject();
-    json.Key("logicalIndex");
-    json.Number(uint64_t{p.logicalIndex});
-    json.Key("vendorString");
-    json.String(p.vendorString);
-    json.Key("vendorId");
-    json.Number(uint64_t{p.vendorId});
-    json.Key("name");
-    json.String(p.name);
+    json.Field("logicalIndex", uint64_t{p.logicalIndex});
+    json.Field("vendorString", p.vendorString);
+    json.Field("vendorId", uint64_t{p.vendorId});
+    json.Field("name", p.name);
     OptionalNumber(json, "family", p.family);
     OptionalNumber(json, "model", p.model);
     OptionalNumber(json, "stepping", p.stepping);
-    json.Key("apicId");
-    json.Number(uint64_t{p.apicId});
-    json.Key("initialApicId");
-    json.Number(uint64_t{p.initialApicId});
-    json.Key("smtId");
-    json.Number(uint64_t{p.smtId});
-    json.Key("coreId");
-    json.Number(uint64_t{p.coreId});
-    json.Key("packageId");
-    json.Number(uint64_t{p.packageId});
-    json.Key("maxLogicalPerPackage");
-    json.Number(uint64_t{p.maxLogicalPerPackage});
-    json.Key("coresPerPackage");
-    json.Number(uint64_t{p.coresPerPackage});
-    json.Key("threadsPerCore");
-    json.Number(uint64_t{p.threadsPerCore});
+    json.Field("apicId", uint64_t{p.apicId});
+    json.Field("initialApicId", uint64_t{p.initialApicId});
+    json.Field("smtId", uint64_t{p.smtId});
+    json.Field("coreId", uint64_t{p.coreId});
+    json.Field("packageId", uint64_t{p.packageId});
+    json.Field("maxLogicalPerPackage", uint64_t{p.maxLogicalPerPackage});
+    json.Field("coresPerPackage", uint64_t{p.coresPerPackage});
+    json.Field("threadsPerCore", uint64_t{p.threadsPerCore});
     json.Key("features");
     json.BeginArray();
     for (const std::string& name : FeatureNames(p.featureBits)) json.String(name);
     json.EndArray();
-    json.Key("featureBits");
-    json.Number(p.featureBits);
+    json.Field("featureBits", p.featureBits);
     json.Key("caches");
     json.BeginArray();
     for (const CacheSnapshot& c : p.caches) WriteCache(json, c);
@@ -206,16 +183,11 @@ void WriteProcessor(JsonWriter& json, const ProcessorSnapshot& p) {
     } else {
         const HypervisorSnapshot& h = *p.hypervisor;
         json.BeginObject();
-        json.Key("vendorId");
-        json.Number(uint64_t{h.vendorId});
-        json.Key("vendor");
-        json.String(h.vendor);
-        json.Key("major");
-        json.Number(uint64_t{h.major});
-        json.Key("minor");
-        json.Number(uint64_t{h.minor});
-        json.Key("signature");
-        json.String(h.signature);
+        json.Field("vendorId", uint64_t{h.vendorId});
+        json.Field("vendor", h.vendor);
+        json.Field("major", uint64_t{h.major});
+        json.Field("minor", uint64_t{h.minor});
+        json.Field("signature", h.signature);
         json.EndObject();
     }
     json.EndObject();
@@ -227,8 +199,7 @@ void PerLevel(JsonWriter& json, const char* key, const T (&values)[4]) {
     json.Key(key);
     json.BeginObject();
     for (int level = 1; level <= 3; ++level) {
-        json.Key(std::to_string(level));
-        json.Number(uint64_t{values[level]});
+        json.Field(std::to_string(level), uint64_t{values[level]});
     }
     json.EndObject();
 }
@@ -238,30 +209,20 @@ void PerLevel(JsonWriter& json, const char* key, const T (&values)[4]) {
 void WriteJson(const MachineSnapshot& s, std::ostream& out) {
     JsonWriter json(out);
     json.BeginObject();
-    json.Key("numLogicalProcessors");
-    json.Number(uint64_t{s.numLogicalProcessors});
-    json.Key("numLogicalProcessorsInProcess");
-    json.Number(uint64_t{s.numLogicalProcessorsInProcess});
-    json.Key("numPackages");
-    json.Number(uint64_t{s.numPackages});
+    json.Field("numLogicalProcessors", uint64_t{s.numLogicalProcessors});
+    json.Field("numLogicalProcessorsInProcess", uint64_t{s.numLogicalProcessorsInProcess});
+    json.Field("numPackages", uint64_t{s.numPackages});
     // The masks are 64-bit: plain decimal integers (see --help).
-    json.Key("activeProcessorMask");
-    json.Number(s.activeProcessorMask);
-    json.Key("processProcessorMask");
-    json.Number(s.processProcessorMask);
-    json.Key("isSymmetric");
-    json.Bool(s.isSymmetric);
+    json.Field("activeProcessorMask", s.activeProcessorMask);
+    json.Field("processProcessorMask", s.processProcessorMask);
+    json.Field("isSymmetric", s.isSymmetric);
 
     json.Key("exports");
     json.BeginObject();
-    json.Key("NumPackages");
-    json.Number(uint64_t{s.exports.numPackages});
-    json.Key("MaxCoresPerPackage");
-    json.Number(uint64_t{s.exports.maxCoresPerPackage});
-    json.Key("HyperThreaded");
-    json.Bool(s.exports.hyperThreaded);
-    json.Key("LogicalProcessorsPerCore");
-    json.Number(uint64_t{s.exports.logicalProcessorsPerCore});
+    json.Field("NumPackages", uint64_t{s.exports.numPackages});
+    json.Field("MaxCoresPerPackage", uint64_t{s.exports.maxCoresPerPackage});
+    json.Field("HyperThreaded", s.exports.hyperThreaded);
+    json.Field("LogicalProcessorsPerCore", uint64_t{s.exports.logicalProcessorsPerCore});
     PerLevel(json, "DataCacheSize", s.exports.dataCacheSize);
     PerLevel(json, "DataCacheEntrySize", s.exports.dataCacheEntrySize);
     PerLevel(json, "DataCacheEntryType", s.exports.dataCacheEntryType);
@@ -276,14 +237,10 @@ void WriteJson(const MachineSnapshot& s, std::ostream& out) {
     json.BeginArray();
     for (const ReportSnapshot& r : s.reports) {
         json.BeginObject();
-        json.Key("severity");
-        json.Number(int64_t{r.severity});
-        json.Key("file");
-        json.String(r.file);
-        json.Key("line");
-        json.Number(int64_t{r.line});
-        json.Key("message");
-        json.String(r.message);
+        json.Field("severity", int64_t{r.severity});
+        json.Field("file", r.file);
+        json.Field("line", int64_t{r.line});
+        json.Field("message", r.message);
         json.EndObject();
     }
     json.EndArray();

@@ -28,12 +28,26 @@ public:
     void Bool(bool value);
     void Null();
 
+    // A key and its value.
+    template <typename Value>
+    void Field(const std::string& key, Value value) {
+        Key(key);
+        Write(value);
+    }
+
+
     // Any bytes as a JSON string: quotes, backslashes and control characters
     // escaped, and every byte outside printable ASCII written as \u00XX (read
     // as Latin-1), so the output is ASCII whatever the input.
     static std::string Quote(const std::string& value);
 
 private:
+    void Write(const std::string& value) { String(value); }
+    void Write(const char* value) { String(value); }
+    void Write(uint64_t value) { Number(value); }
+    void Write(int64_t value) { Number(value); }
+    void Write(bool value) { Bool(value); }
+
     void BeforeValue();
     void NewLine();
 
