@@ -15,7 +15,8 @@ else()
 endif()
 
 file(GLOB QUILL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
-add_executable(quill_tests ${QUILL_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/TestSupport.cpp)
+add_executable(quill_tests ${QUILL_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/TestSupport.cpp
+               ${CMAKE_SOURCE_DIR}/tests/TestRecords.cpp)
 target_include_directories(quill_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(quill_tests PRIVATE quillcore_sim_static ${QUILL_GTEST_MAIN})
 target_compile_definitions(quill_tests PRIVATE QUILL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")

@@ -34,6 +34,12 @@ size_t ReportCapture::CountContaining(const std::string& text) const {
     return n;
 }
 
+size_t ReportCapture::CountWithSeverity(const std::string& message, int32_t severity) const {
+    size_t n = 0;
+    for (const auto& r : g_reports) n += (r.message == message && r.severity == severity) ? 1 : 0;
+    return n;
+}
+
 void ReportCapture::Clear() { g_reports.clear(); }
 
 std::string DataFile(const std::string& name) { return std::string(QUILL_TEST_DATA_DIR) + "/" + name; }

@@ -5,6 +5,7 @@
 #include <quill/QuillSim.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,16 @@ public:
     size_t Count(const std::string& message) const;
     // Reports whose message contains `text`.
     size_t CountContaining(const std::string& text) const;
+    // Reports whose message equals `message` and whose severity is `severity`.
+    size_t CountWithSeverity(const std::string& message, int32_t severity) const;
     void Clear();
 };
+
+// A machine description that is released at the end of its scope.
+struct MachineReleaser {
+    void operator()(MachineDescription* machine) const { machine->Release(); }
+};
+using MachinePtr = std::unique_ptr<MachineDescription, MachineReleaser>;
 
 // Full path of a file in tests/data.
 std::string DataFile(const std::string& name);

@@ -1,6 +1,7 @@
 // AMD processors: identification, names, the two ways of counting cores, and
 // the caches and TLBs of leaves 0x80000005, 0x80000006 and 0x80000019, on
 // real dumps and on machines built here.
+#include "TestRecords.h"
 #include "TestSupport.h"
 
 #include "Quill.h"
@@ -20,56 +21,8 @@ const char kUnknownAssociativity[] = "AMD: Unrecognized cache associativity sett
 constexpr uint32_t kFull = kFullyAssociative;
 constexpr uint64_t k1GB = 0x40000000;
 
-struct Record {
-    uint32_t role;
-    uint32_t level;
-    uint32_t type;
-    uint32_t associativity;
-    uint32_t entrySize;  // line or page size
-    uint32_t numEntries;
-    uint64_t size;
-};
-
-// The cache list of a processor, in collection order and nothing more.
-void ExpectRecords(const CPUData& cpu, std::initializer_list<Record> expected) {
-    ASSERT_EQ(expected.size(), cpu.m_caches.size());
-    auto actual = cpu.m_caches.begin();
-    uint32_t index = 0;
-    for (const Record& e : expected) {
-        SCOPED_TRACE("record " + std::to_string(index++));
-        EXPECT_EQ(e.role, actual->GetRole());
-        EXPECT_EQ(e.level, actual->GetLevel());
-        EXPECT_EQ(e.type, actual->GetType());
-        EXPECT_EQ(e.associativity, actual->GetAssociativity());
-        EXPECT_EQ(e.role == kRoleTLB ? uint32_t(kEntryPage) : uint32_t(kEntryLine), actual->GetEntryType());
-        EXPECT_EQ(e.entrySize, actual->GetEntrySize());
-        EXPECT_EQ(e.numEntries, actual->GetNumEntries());
-        EXPECT_EQ(e.size, actual->GetSize());
-        ++actual;
-    }
-}
-
-const CPUCacheData& RecordAt(const CPUData& cpu, size_t index) { return *std::next(cpu.m_caches.begin(), index); }
-
-std::unique_ptr<CPUData> Collect(uint32_t index) {
-    auto record = std::make_unique<CPUData>(false);
-    EXPECT_EQ(0, CollectCPUData(*record, index));
-    return record;
-}
-
-struct ReleaseMachine {
-    void operator()(MachineDescription* machine) const { machine->Release(); }
-};
-using MachinePtr = std::unique_ptr<MachineDescription, ReleaseMachine>;
-
 const CPUData& Processor(MachineDescription& machine, uint32_t index) {
     return *static_cast<const CPUData*>(machine.GetCPUDescriptionByIndex(index));
-}
-
-size_t CountWithSeverity(const ReportCapture& capture, const std::string& message, int32_t severity) {
-    size_t n = 0;
-    for (const CapturedReport& r : capture.Reports()) n += (r.message == message && r.severity == severity) ? 1 : 0;
-    return n;
 }
 
 // One AMD processor with the given leaf-1 signature and extended maximum.
@@ -86,7 +39,7 @@ void CreateAMD(uint32_t signature, uint32_t extendedMax, uint32_t leaf1Ebx = 0, 
 TEST(AMDCollector, DuronWithoutTopologyDecodesBothCacheLeaves) {
     ReportCapture capture;
     LoadDump("AuthenticAMD0000630_K7_Spitfire_CPUID.txt");
-    auto cpu = Collect(0);
+    auto cpu = CollectProcessor(0);
 
     EXPECT_EQ(static_cast<uint32_t>(kVendorAMD), cpu->GetVendorID());
     EXPECT_STREQ("AMD Duron(tm) processor", cpu->GetName());
@@ -114,7 +67,7 @@ TEST(AMDCollector, DuronWithoutTopologyDecodesBothCacheLeaves) {
 
     // 0x80000005: EAX 0408FF08, EBX FF18FF10, ECX/EDX 40020140;
     // 0x80000006: EBX 41004100, ECX 00018140 (the 1 KB of the Spitfire).
-    ExpectRecords(*cpu, {
+    ExpectCaches(*cpu, {
                             {kRoleTLB, 1, kTypeInstruction, kFull, 0x200000, 8, 0},
                             {kRoleTLB, 1, kTypeData, 4, 0x200000, 8, 0},
                             {kRoleTLB, 1, kTypeInstruction, kFull, 4096, 16, 0},
@@ -125,9 +78,9 @@ TEST(AMDCollector, DuronWithoutTopologyDecodesBothCacheLeaves) {
                             {kRoleTLB, 2, kTypeData, 4, 4096, 256, 0},
                             {kRoleCache, 2, kTypeUnified, 16, 64, 16, 1024},
                         });
-    EXPECT_EQ(0x400000u, RecordAt(*cpu, 0).m_entrySize3);  // 2 MB and 4 MB pages
-    EXPECT_EQ(0u, RecordAt(*cpu, 2).m_entrySize3);
-    EXPECT_EQ(1u, RecordAt(*cpu, 4).m_entrySize2);  // lines per tag
+    EXPECT_EQ(0x400000u, CacheAt(*cpu, 0).m_entrySize3);  // 2 MB and 4 MB pages
+    EXPECT_EQ(0u, CacheAt(*cpu, 2).m_entrySize3);
+    EXPECT_EQ(1u, CacheAt(*cpu, 4).m_entrySize2);  // lines per tag
     EXPECT_EQ(65536u, cpu->GetDataCache(1)->GetSize());
     EXPECT_EQ(1024u, cpu->GetDataCache(2)->GetSize());
     for (const CPUCacheData& c : cpu->m_caches) {
@@ -140,29 +93,29 @@ TEST(AMDCollector, DuronWithoutTopologyDecodesBothCacheLeaves) {
 
 TEST(AMDCollector, NameFallsBackToTableThenToGeneratedName) {
     LoadDump("AuthenticAMD0000580_K6_Chomper_CPUID.txt");
-    auto k6 = Collect(0);
+    auto k6 = CollectProcessor(0);
     EXPECT_STREQ("AMD-K6(tm) 3D processor", k6->GetName());
     EXPECT_TRUE(k6->GetFeatures()->Has(Feature::_3DNow | Feature::Syscall));
     EXPECT_FALSE(k6->GetFeatures()->Has(Feature::MMXX));
     // EBX 02800140: 64 entries 1 way, 128 entries 2 ways; ECX 20020220.
-    ExpectRecords(*k6, {
+    ExpectCaches(*k6, {
                            {kRoleTLB, 1, kTypeInstruction, 1, 4096, 64, 0},
                            {kRoleTLB, 1, kTypeData, 2, 4096, 128, 0},
                            {kRoleCache, 1, kTypeData, 2, 32, 1024, 32768},
                            {kRoleCache, 1, kTypeInstruction, 2, 32, 1024, 32768},
                        });
-    EXPECT_EQ(2u, RecordAt(*k6, 2).m_entrySize2);
+    EXPECT_EQ(2u, CacheAt(*k6, 2).m_entrySize2);
 
     // Without a brand string: the table row of family 5, model 8.
     for (uint32_t leaf = 0x80000002; leaf <= 0x80000004; ++leaf) QuillSimClearCPUID(0, leaf, 0);
-    EXPECT_STREQ("AMD K6(R)-2 Model 8 Processor", Collect(0)->GetName());
+    EXPECT_STREQ("AMD K6(R)-2 Model 8 Processor", CollectProcessor(0)->GetName());
 
     CreateAMD(0x00000662, 0);
-    EXPECT_STREQ("AMD Athlon(tm)/Duron(tm) MP/XP Processor", Collect(0)->GetName());
+    EXPECT_STREQ("AMD Athlon(tm)/Duron(tm) MP/XP Processor", CollectProcessor(0)->GetName());
 
     // Base family 15 with extended family 1: family 16, printed in hex.
     CreateAMD(0x00100F42, 0);
-    auto k10 = Collect(0);
+    auto k10 = CollectProcessor(0);
     EXPECT_EQ(16, k10->m_family);
     EXPECT_EQ(4, k10->m_model);
     EXPECT_EQ(2, k10->m_stepping);
@@ -240,7 +193,7 @@ TEST(AMDCollector, CoreIDWidthOfLeaf80000008CountsCoresTheExtendedWay) {
         EXPECT_EQ(32, cpu.m_linearAddressBits);
         EXPECT_TRUE(cpu.GetFeatures()->Has(Feature::x64 | Feature::RDTSCP | Feature::XD | Feature::Syscall |
                                            Feature::_3DNowPF));
-        ExpectRecords(cpu, {
+        ExpectCaches(cpu, {
                                {kRoleCache, 1, kTypeData, 4, 64, 512, 32768},
                                {kRoleCache, 1, kTypeInstruction, 2, 64, 512, 32768},
                                {kRoleCache, 2, kTypeUnified, 8, 64, 8192, 512 * 1024},
@@ -252,7 +205,7 @@ TEST(AMDCollector, CoreIDWidthOfLeaf80000008CountsCoresTheExtendedWay) {
     // gain MC on this path.
     CreateAMD(0x00100F42, 0x80000008, 0x0B000000, 1u << 28);
     QuillSimSetCPUID(0, 0x80000008, 0, 0x3030, 0, 0x2000, 0);
-    auto cpu = Collect(0);
+    auto cpu = CollectProcessor(0);
     EXPECT_EQ(4, cpu->m_coresPerPackage);
     EXPECT_EQ(4, cpu->m_maxLogicalPerPackage);
     EXPECT_EQ(1, cpu->m_threadsPerCore);
@@ -267,22 +220,22 @@ TEST(AMDCollector, TraditionalCountIsCheckedAgainstLeaf80000008) {
     // Leaf 1: MT, two logical processors, APIC id 3; CmpLegacy set.
     CreateAMD(0x00020FB1, 0x80000008, 0x03020000, 1u << 28, 0x2);
     QuillSimSetCPUID(0, 0x80000008, 0, 0x3028, 0, 3, 0);  // four cores
-    auto cpu = Collect(0);
+    auto cpu = CollectProcessor(0);
     EXPECT_EQ(2, cpu->m_coresPerPackage);  // leaf 1 wins
     EXPECT_EQ(2, cpu->m_maxLogicalPerPackage);
     EXPECT_EQ(1, cpu->GetCoreID());
     EXPECT_EQ(1, cpu->m_packageID);
     EXPECT_TRUE(cpu->GetFeatures()->Has(Feature::MC));
-    EXPECT_EQ(1u, CountWithSeverity(capture, kMismatch, 2));
+    EXPECT_EQ(1u, capture.CountWithSeverity(kMismatch, 2));
 
     // Every collection checks again and reports again.
-    Collect(0);
-    EXPECT_EQ(2u, CountWithSeverity(capture, kMismatch, 2));
+    CollectProcessor(0);
+    EXPECT_EQ(2u, capture.CountWithSeverity(kMismatch, 2));
 
     // ECX[7:0] = 1 confirms two cores without a report.
     QuillSimSetCPUID(0, 0x80000008, 0, 0x3028, 0, 1, 0);
     capture.Clear();
-    EXPECT_EQ(2, Collect(0)->m_coresPerPackage);
+    EXPECT_EQ(2, CollectProcessor(0)->m_coresPerPackage);
     EXPECT_TRUE(capture.Reports().empty());
 }
 
@@ -313,7 +266,7 @@ TEST(AMDCollector, ZenLevel3IsSharedByTheCoresOfThePackage) {
         EXPECT_EQ(48, cpu.m_physicalAddressBits);
         EXPECT_TRUE(cpu.GetFeatures()->Has(Feature::VarSpeedCPU | Feature::SVM | Feature::SSE4A | Feature::MC));
 
-        ExpectRecords(cpu, {
+        ExpectCaches(cpu, {
                                {kRoleTLB, 1, kTypeInstruction, kFull, 0x200000, 64, 0},
                                {kRoleTLB, 1, kTypeData, kFull, 0x200000, 64, 0},
                                {kRoleTLB, 1, kTypeInstruction, kFull, 4096, 64, 0},
@@ -330,13 +283,13 @@ TEST(AMDCollector, ZenLevel3IsSharedByTheCoresOfThePackage) {
                                {kRoleTLB, 1, kTypeData, kFull, 0x40000000, 64, 0},
                            });
 
-        const CPUCacheData& l2 = RecordAt(cpu, 10);
+        const CPUCacheData& l2 = CacheAt(cpu, 10);
         EXPECT_EQ(1u, l2.GetNumSharing());
         EXPECT_EQ(apic, l2.GetGroupID());
         EXPECT_FALSE(l2.GetIsShared());
 
         // The level-3 cache: one group for the twelve processors.
-        const CPUCacheData& l3 = RecordAt(cpu, 11);
+        const CPUCacheData& l3 = CacheAt(cpu, 11);
         EXPECT_TRUE(l3.GetIsShared());
         EXPECT_EQ(12u, l3.GetNumSharing());
         EXPECT_EQ(0u, l3.GetGroupID());
@@ -361,7 +314,7 @@ TEST(AMDCollector, Zen5UnderHypervisorTakesTheRulesAnswer) {
     for (uint32_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         capture.Clear();
-        auto cpu = Collect(i);
+        auto cpu = CollectProcessor(i);
         EXPECT_EQ("Oxide Virtual Turin-like Processor" + std::string(13, ' '), cpu->GetName());
         EXPECT_EQ(0x1A, cpu->m_family);
         EXPECT_EQ(2, cpu->m_model);
@@ -373,11 +326,11 @@ TEST(AMDCollector, Zen5UnderHypervisorTakesTheRulesAnswer) {
         EXPECT_EQ(apicIDs[i], cpu->GetCoreID());  // 8 bits of core number
         EXPECT_EQ(0, cpu->m_packageID);
         EXPECT_TRUE(cpu->GetFeatures()->Has(Feature::MC));
-        EXPECT_EQ(1u, CountWithSeverity(capture, kMismatch, 2));
-        EXPECT_EQ(1u, CountWithSeverity(capture, kUnknownAssociativity, 2));
+        EXPECT_EQ(1u, capture.CountWithSeverity(kMismatch, 2));
+        EXPECT_EQ(1u, capture.CountWithSeverity(kUnknownAssociativity, 2));
         EXPECT_EQ(2u, capture.Reports().size());
 
-        ExpectRecords(*cpu, {
+        ExpectCaches(*cpu, {
                                 {kRoleTLB, 1, kTypeInstruction, kFull, 0x200000, 64, 0},
                                 {kRoleTLB, 1, kTypeData, kFull, 0x200000, 96, 0},
                                 {kRoleTLB, 1, kTypeInstruction, kFull, 4096, 64, 0},
@@ -391,14 +344,14 @@ TEST(AMDCollector, Zen5UnderHypervisorTakesTheRulesAnswer) {
                                 {kRoleCache, 2, kTypeUnified, 8, 64, 16384, 1024 * 1024},
                                 {kRoleCache, 3, kTypeUnified, kFull, 64, 8323072, 1016ull * 512 * 1024},
                             });
-        const CPUCacheData& l3 = RecordAt(*cpu, 11);
+        const CPUCacheData& l3 = CacheAt(*cpu, 11);
         EXPECT_EQ(254u, l3.GetNumSharing());
         EXPECT_EQ(0u, l3.GetGroupID());
         EXPECT_EQ(apicIDs[i], l3.GetIndexInGroup());
     }
     // The same processor collected again reports again.
     capture.Clear();
-    Collect(0);
+    CollectProcessor(0);
     EXPECT_EQ(1u, capture.Count(kMismatch));
     EXPECT_EQ(1u, capture.Count(kUnknownAssociativity));
 }
@@ -414,13 +367,13 @@ TEST(AMDCollector, AssociativityCodesLevel3BoundsAndGatheredLeaves) {
     // 1 GB TLBs above the reported maximum are not gathered.
     QuillSimSetCPUID(0, 0x80000019, 0, 0xF040F040, 0xF040F040, 0, 0);
 
-    auto cpu = Collect(0);
-    ExpectRecords(*cpu, {
+    auto cpu = CollectProcessor(0);
+    ExpectCaches(*cpu, {
                             {kRoleCache, 2, kTypeUnified, 8, 64, 8192, 512 * 1024},
                             {kRoleCache, 3, kTypeUnified, kFull, 64, 32768, 2 * 1024 * 1024},
                         });
-    EXPECT_EQ(1u, RecordAt(*cpu, 0).m_entrySize2);
-    const CPUCacheData& l3 = RecordAt(*cpu, 1);
+    EXPECT_EQ(1u, CacheAt(*cpu, 0).m_entrySize2);
+    const CPUCacheData& l3 = CacheAt(*cpu, 1);
     EXPECT_EQ(2621440u, l3.m_entrySize3);  // 2.5 MB
     EXPECT_TRUE(l3.GetIsShared());
     EXPECT_EQ(4u, l3.GetNumSharing());
@@ -428,16 +381,16 @@ TEST(AMDCollector, AssociativityCodesLevel3BoundsAndGatheredLeaves) {
     EXPECT_EQ(3u, l3.GetIndexInGroup());
     EXPECT_EQ(3, cpu->GetCoreID());
     EXPECT_EQ(2, cpu->m_packageID);
-    EXPECT_EQ(1u, CountWithSeverity(capture, kUnknownAssociativity, 2));
+    EXPECT_EQ(1u, capture.CountWithSeverity(kUnknownAssociativity, 2));
     EXPECT_EQ(1u, capture.Reports().size());
 
     // With the maximum raised to 0x80000019 both halves of both registers
     // are level-1 and level-2 TLBs of 1 GB pages.
     QuillSimSetCPUID(0, 0x80000000, 0, 0x80000019, 0, 0, 0);
-    auto wider = Collect(0);
+    auto wider = CollectProcessor(0);
     ASSERT_EQ(6u, wider->m_caches.size());
     for (size_t i = 2; i < 6; ++i) {
-        const CPUCacheData& tlb = RecordAt(*wider, i);
+        const CPUCacheData& tlb = CacheAt(*wider, i);
         EXPECT_EQ(static_cast<uint32_t>(kRoleTLB), tlb.GetRole());
         EXPECT_EQ(k1GB, tlb.GetEntrySize());
         EXPECT_EQ(64u, tlb.GetNumEntries());

@@ -62,10 +62,6 @@ bool IsCoveredHere(uint32_t id) {
            id == kVendorNSC || id == kVendorTransmeta;
 }
 
-struct ReleaseMachine {
-    void operator()(MachineDescription* machine) const { machine->Release(); }
-};
-
 }  // namespace
 
 TEST(DumpReplay, AMDLegacyAndUnknownVendorMachinesAreDescribed) {
@@ -91,7 +87,7 @@ TEST(DumpReplay, AMDLegacyAndUnknownVendorMachinesAreDescribed) {
         const size_t reportsBefore = capture.Reports().size();
         ClearAllCachedMachineDescriptors();
         QuillSimResetCounters();
-        std::unique_ptr<MachineDescription, ReleaseMachine> machine(GetMachineDescription());
+        MachinePtr machine(GetMachineDescription());
         ASSERT_NE(nullptr, machine);
         const uint32_t processors = QuillSimNumProcessors();
         EXPECT_EQ(processors, machine->GetNumProcessors());

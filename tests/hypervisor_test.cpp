@@ -29,11 +29,6 @@ struct ReleaseHypervisor {
 };
 using HypervisorPtr = std::unique_ptr<HypervisorDescription, ReleaseHypervisor>;
 
-struct ReleaseMachine {
-    void operator()(MachineDescription* m) const { m->Release(); }
-};
-using MachinePtr = std::unique_ptr<MachineDescription, ReleaseMachine>;
-
 // A machine of plain processors (a vendor collected by the generic policy,
 // so the processor side makes no reports of its own).
 void CreateGuestMachine(uint32_t count) { CreateSimpleMachine(count, "RiseRiseRise", 1, 0x00000504); }

@@ -1,5 +1,6 @@
 // Centaur (VIA), Cyrix, NSC (Geode) and Transmeta processors: names, feature
 // corrections, caches and TLBs, reports, and the bounded leaf walks.
+#include "TestRecords.h"
 #include "TestSupport.h"
 
 #include "NSCDataCollector.h"
@@ -14,48 +15,6 @@
 #include <vector>
 
 namespace {
-
-struct Record {
-    uint32_t role;
-    uint32_t level;
-    uint32_t type;
-    uint32_t associativity;
-    uint32_t entrySize;
-    uint32_t numEntries;
-    uint64_t size;
-};
-
-void ExpectRecords(const CPUData& cpu, std::initializer_list<Record> expected) {
-    ASSERT_EQ(expected.size(), cpu.m_caches.size());
-    auto actual = cpu.m_caches.begin();
-    uint32_t index = 0;
-    for (const Record& e : expected) {
-        SCOPED_TRACE("record " + std::to_string(index++));
-        EXPECT_EQ(e.role, actual->GetRole());
-        EXPECT_EQ(e.level, actual->GetLevel());
-        EXPECT_EQ(e.type, actual->GetType());
-        EXPECT_EQ(e.associativity, actual->GetAssociativity());
-        EXPECT_EQ(e.role == kRoleTLB ? uint32_t(kEntryPage) : uint32_t(kEntryLine), actual->GetEntryType());
-        EXPECT_EQ(e.entrySize, actual->GetEntrySize());
-        EXPECT_EQ(e.numEntries, actual->GetNumEntries());
-        EXPECT_EQ(e.size, actual->GetSize());
-        ++actual;
-    }
-}
-
-const CPUCacheData& RecordAt(const CPUData& cpu, size_t index) { return *std::next(cpu.m_caches.begin(), index); }
-
-std::unique_ptr<CPUData> Collect(uint32_t index = 0) {
-    auto record = std::make_unique<CPUData>(false);
-    EXPECT_EQ(0, CollectCPUData(*record, index));
-    return record;
-}
-
-size_t CountWithSeverity(const ReportCapture& capture, const std::string& message, int32_t severity) {
-    size_t n = 0;
-    for (const CapturedReport& r : capture.Reports()) n += (r.message == message && r.severity == severity) ? 1 : 0;
-    return n;
-}
 
 // Changes the registers of one leaf of processor 0, keeping those not given.
 void EditLeaf(uint32_t leaf, uint32_t orEax, uint32_t orEbx, uint32_t orEcx, uint32_t orEdx) {
@@ -86,7 +45,7 @@ constexpr uint64_t kKB = 1024;
 TEST(CentaurCollector, C3NehemiahCachesFromLeaves80000005And6) {
     ReportCapture capture;
     LoadDump("CentaurHauls0000694_C5XL_Nehemiah_CPUID.txt");
-    auto cpu = Collect();
+    auto cpu = CollectProcessor();
     EXPECT_EQ(static_cast<uint32_t>(kVendorCentaur), cpu->GetVendorID());
     EXPECT_STREQ("VIA Nehemiah", cpu->GetName());
     EXPECT_EQ(6, cpu->m_family);
@@ -100,7 +59,7 @@ TEST(CentaurCollector, C3NehemiahCachesFromLeaves80000005And6) {
     EXPECT_EQ(1, cpu->GetCoresPerPackage());
 
     // 0x80000005 EBX 08800880, ECX/EDX 40040120; 0x80000006 ECX 00408120.
-    ExpectRecords(*cpu, {
+    ExpectCaches(*cpu, {
                             {kRoleTLB, 1, kTypeInstruction, 8, 0, 128, 0},
                             {kRoleTLB, 1, kTypeData, 8, 0, 128, 0},
                             {kRoleCache, 1, kTypeData, 4, 32, 2048, 64 * kKB},
@@ -115,7 +74,7 @@ TEST(CentaurCollector, C3NehemiahCachesFromLeaves80000005And6) {
 
 TEST(CentaurCollector, NanoFeatureCorrectionsAddressWidthsAndCaches) {
     LoadDump("CentaurHauls00006F8_CNB_Isaiah_CPUID.txt");
-    auto nano = Collect();
+    auto nano = CollectProcessor();
     EXPECT_STREQ("VIA Nano L3050@1800MHz", nano->GetName());
     EXPECT_EQ(15, nano->m_model);
     EXPECT_EQ(8, nano->m_stepping);
@@ -129,7 +88,7 @@ TEST(CentaurCollector, NanoFeatureCorrectionsAddressWidthsAndCaches) {
     EXPECT_FALSE(f.Has(Feature::SSE4_2));
     EXPECT_EQ(36, nano->m_physicalAddressBits);
     EXPECT_EQ(48, nano->m_linearAddressBits);
-    ExpectRecords(*nano, {
+    ExpectCaches(*nano, {
                              {kRoleTLB, 1, kTypeInstruction, 8, 0, 128, 0},
                              {kRoleTLB, 1, kTypeData, 8, 0, 128, 0},
                              {kRoleCache, 1, kTypeData, 16, 64, 1024, 64 * kKB},
@@ -142,22 +101,22 @@ TEST(CentaurCollector, NanoFeatureCorrectionsAddressWidthsAndCaches) {
     EditLeaf(1, 0, 0, (1u << 18) | (1u << 20) | (1u << 28), (1u << 28) | (1u << 17));
     EditLeaf(0x80000001, 0, 0, 0, 1u << 27);
     QuillSimSetCPUID(0, 0x80000005, 0, 0, 0x08800880, 0x40100100, 0x40100140);
-    auto edited = Collect();
+    auto edited = CollectProcessor();
     const ProcessorFeatures& g = *edited->GetFeatures();
     EXPECT_FALSE(g.Has(Feature::MT));
     EXPECT_FALSE(g.Has(Feature::PSE36));
     EXPECT_FALSE(g.Has(Feature::RDTSCP));
     EXPECT_TRUE(g.Has(Feature::XD | Feature::DCA | Feature::SSE4_2 | Feature::AVX));
-    EXPECT_EQ(32u, RecordAt(*edited, 2).GetEntrySize());
-    EXPECT_EQ(2048u, RecordAt(*edited, 2).GetNumEntries());
-    EXPECT_EQ(64u, RecordAt(*edited, 3).GetEntrySize());
+    EXPECT_EQ(32u, CacheAt(*edited, 2).GetEntrySize());
+    EXPECT_EQ(2048u, CacheAt(*edited, 2).GetNumEntries());
+    EXPECT_EQ(64u, CacheAt(*edited, 3).GetEntrySize());
 }
 
 // The name table is not consulted: without a brand string the name is empty.
 TEST(CentaurCollector, NameIsTheBrandStringOnly) {
     LoadDump("CentaurHauls00006F8_CNB_Isaiah_CPUID.txt");
     ClearBrandString();
-    auto nano = Collect();
+    auto nano = CollectProcessor();
     EXPECT_STREQ("", nano->GetName());
     EXPECT_EQ(6, nano->m_family);
     EXPECT_EQ(15, nano->m_model);  // "VIA Nano" in the table
@@ -168,7 +127,7 @@ TEST(CentaurCollector, NameIsTheBrandStringOnly) {
 TEST(CyrixCollector, SixX86NamedFromCX8OrTheTableNeverTheBrandString) {
     ReportCapture capture;
     LoadDump("CyrixInstead0000520_6x86_CPUID.txt");
-    auto cpu = Collect();
+    auto cpu = CollectProcessor();
     EXPECT_EQ(static_cast<uint32_t>(kVendorCyrix), cpu->GetVendorID());
     EXPECT_STREQ("Cyrix 6x86L", cpu->GetName());  // leaf 1 EDX 0x105: CX8
     EXPECT_EQ(5, cpu->m_family);
@@ -177,15 +136,15 @@ TEST(CyrixCollector, SixX86NamedFromCX8OrTheTableNeverTheBrandString) {
     EXPECT_TRUE(capture.Reports().empty());
 
     QuillSimSetCPUID(0, 1, 0, 0x520, 0, 0, 0x005);
-    EXPECT_STREQ("Cyrix M1 6x86", Collect()->GetName());
+    EXPECT_STREQ("Cyrix M1 6x86", CollectProcessor()->GetName());
 
     // A brand string is there but not read.
     QuillSimSetCPUID(0, 0x80000000, 0, 0x80000004, 0, 0, 0);
     QuillSimSetCPUID(0, 0x80000002, 0, 0x41524220, 0x0000444E, 0, 0);  // " BRAND"
     QuillSimSetCPUID(0, 1, 0, 0x601, 0, 0, 0);
-    EXPECT_STREQ("Cyrix MII (6x86MX)", Collect()->GetName());
+    EXPECT_STREQ("Cyrix MII (6x86MX)", CollectProcessor()->GetName());
     QuillSimSetCPUID(0, 1, 0, 0x5F3, 0, 0, 0);
-    EXPECT_STREQ("Cyrix Family: 5 Model: f Stepping: 3 CPU", Collect()->GetName());
+    EXPECT_STREQ("Cyrix Family: 5 Model: f Stepping: 3 CPU", CollectProcessor()->GetName());
 }
 
 TEST(CyrixCollector, FixedCacheWithReportsForUnknownModelAndCode) {
@@ -195,23 +154,22 @@ TEST(CyrixCollector, FixedCacheWithReportsForUnknownModelAndCode) {
     QuillSimSetCPUID(0, 0x80000005, 0, 0, 0, 0x80, 0);
     const std::string unknownModel = "Cyrix Unrecognized CPU Family:5 Model:2 Stepping:0";
 
-    auto cpu = Collect();
-    ExpectRecords(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
-    ExpectPrivateToProcessor0(RecordAt(*cpu, 0));
+    auto cpu = CollectProcessor();
+    ExpectCaches(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
+    ExpectPrivateToProcessor0(CacheAt(*cpu, 0));
     EXPECT_EQ(16 * kKB, cpu->GetDataCache(1)->GetSize());
-    EXPECT_EQ(1u, CountWithSeverity(capture, unknownModel, 0));
+    EXPECT_EQ(1u, capture.CountWithSeverity(unknownModel, 0));
     EXPECT_EQ(1u, capture.Reports().size());
 
     capture.Clear();
     QuillSimSetCPUID(0, 0x80000005, 0, 0x11223344, 0x55667788, 0x40, 0x99AABBCC);
-    cpu = Collect();
-    Collect();  // a second collection reports again
-    ExpectRecords(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
-    EXPECT_EQ(2u, CountWithSeverity(capture, unknownModel, 0));
-    EXPECT_EQ(2u, CountWithSeverity(capture,
-                                    "Cyrix CPU F:5 M:2 S:0 unknown cache: 40; raw data: eax:11223344 ebx:55667788 "
-                                    "ecx:00000040 edx: 99aabbcc - using defaults",
-                                    1));
+    cpu = CollectProcessor();
+    CollectProcessor();  // a second collection reports again
+    ExpectCaches(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
+    EXPECT_EQ(2u, capture.CountWithSeverity(unknownModel, 0));
+    EXPECT_EQ(2u, capture.CountWithSeverity("Cyrix CPU F:5 M:2 S:0 unknown cache: 40; raw data: eax:11223344 "
+                                            "ebx:55667788 ecx:00000040 edx: 99aabbcc - using defaults",
+                                            1));
     EXPECT_EQ(4u, capture.Reports().size());
 }
 
@@ -220,7 +178,7 @@ TEST(CyrixCollector, FixedCacheWithReportsForUnknownModelAndCode) {
 TEST(NSCCollector, GeodeGX1FromItsDump) {
     ReportCapture capture;
     LoadDump("Geode_by_NSC0000540_Geode_GX1_CPUID.txt");
-    auto cpu = Collect();
+    auto cpu = CollectProcessor();
     EXPECT_EQ(static_cast<uint32_t>(kVendorNSC), cpu->GetVendorID());
     EXPECT_STREQ("Geode(TM) Integrated Processor by National Semi", cpu->GetName());
     EXPECT_EQ(5, cpu->m_family);
@@ -229,12 +187,12 @@ TEST(NSCCollector, GeodeGX1FromItsDump) {
     EXPECT_EQ(Feature::FPU | Feature::RDTSC | Feature::MSR | Feature::CX8 | Feature::CMOV | Feature::MMX,
               *cpu->GetFeatures());
     // 0x80000005 ECX 0x80, model 4: known, no report.
-    ExpectRecords(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
+    ExpectCaches(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
     EXPECT_TRUE(capture.Reports().empty());
 
     // The table is not consulted either.
     ClearBrandString();
-    EXPECT_STREQ("", Collect()->GetName());
+    EXPECT_STREQ("", CollectProcessor()->GetName());
 }
 
 TEST(NSCCollector, ReportsNameTheVendorNSC) {
@@ -242,13 +200,12 @@ TEST(NSCCollector, ReportsNameTheVendorNSC) {
     LoadDump("Geode_by_NSC0000540_Geode_GX1_CPUID.txt");
     QuillSimSetCPUID(0, 1, 0, 0x562, 0, 0, 0x00808131);
     QuillSimSetCPUID(0, 0x80000005, 0, 0, 0x7001, 0x22, 0);
-    auto cpu = Collect();
-    ExpectRecords(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
-    EXPECT_EQ(1u, CountWithSeverity(capture, "NSC Unrecognized CPU Family:5 Model:6 Stepping:2", 0));
-    EXPECT_EQ(1u, CountWithSeverity(capture,
-                                    "NSC CPU F:5 M:6 S:2 unknown cache: 22; raw data: eax:00000000 ebx:00007001 "
-                                    "ecx:00000022 edx: 00000000 - using defaults",
-                                    1));
+    auto cpu = CollectProcessor();
+    ExpectCaches(*cpu, {{kRoleCache, 1, kTypeUnified, 4, 16, 1024, 16 * kKB}});
+    EXPECT_EQ(1u, capture.CountWithSeverity("NSC Unrecognized CPU Family:5 Model:6 Stepping:2", 0));
+    EXPECT_EQ(1u, capture.CountWithSeverity("NSC CPU F:5 M:6 S:2 unknown cache: 22; raw data: eax:00000000 "
+                                            "ebx:00007001 ecx:00000022 edx: 00000000 - using defaults",
+                                            1));
     EXPECT_EQ(2u, capture.Reports().size());
 }
 
@@ -258,7 +215,7 @@ TEST(NSCCollector, ReportsNameTheVendorNSC) {
 // the CollectExtendedFeatures slot when a caller runs it.
 TEST(LegacyFeatureStep, CyrixNSCAndTransmetaDoNotReadLeaf80000001) {
     LoadDump("Geode_by_NSC0000540_Geode_GX1_CPUID.txt");  // 0x80000001 EDX 0x01818131
-    EXPECT_FALSE(Collect()->GetFeatures()->Has(Feature::_6x86MX));
+    EXPECT_FALSE(CollectProcessor()->GetFeatures()->Has(Feature::_6x86MX));
 
     NSCDataCollector nsc;
     ASSERT_EQ(0, nsc.CollectRawData());
@@ -274,11 +231,11 @@ TEST(LegacyFeatureStep, CyrixNSCAndTransmetaDoNotReadLeaf80000001) {
     LoadDump("CyrixInstead0000520_6x86_CPUID.txt");
     QuillSimSetCPUID(0, 0x80000000, 0, 0x80000001, 0, 0, 0);
     QuillSimSetCPUID(0, 0x80000001, 0, 0x520, 0, 0, extended);
-    EXPECT_FALSE(static_cast<bool>(*Collect()->GetFeatures() & notRead));
+    EXPECT_FALSE(static_cast<bool>(*CollectProcessor()->GetFeatures() & notRead));
 
     LoadDump("GenuineTMx860000543_Crusoe_CPUID.txt");
     EditLeaf(0x80000001, 0, 0, 0, extended);
-    EXPECT_FALSE(static_cast<bool>(*Collect()->GetFeatures() & notRead));
+    EXPECT_FALSE(static_cast<bool>(*CollectProcessor()->GetFeatures() & notRead));
 }
 
 // ---- Transmeta ----
@@ -286,7 +243,7 @@ TEST(LegacyFeatureStep, CyrixNSCAndTransmetaDoNotReadLeaf80000001) {
 TEST(TransmetaCollector, CrusoeFromItsDump) {
     ReportCapture capture;
     LoadDump("GenuineTMx860000543_Crusoe_CPUID.txt");
-    auto cpu = Collect();
+    auto cpu = CollectProcessor();
     EXPECT_EQ(static_cast<uint32_t>(kVendorTransmeta), cpu->GetVendorID());
     EXPECT_STREQ("GenuineTMx86", cpu->GetVendorString());
     EXPECT_STREQ("Transmeta(tm) Crusoe(tm) Processor TM5800", cpu->GetName());
@@ -295,7 +252,7 @@ TEST(TransmetaCollector, CrusoeFromItsDump) {
     EXPECT_EQ(3, cpu->m_stepping);
     // 0x80000005 EBX 04FF04FF, ECX 40100120, EDX 40080140; 0x80000006 ECX
     // 02004180.
-    ExpectRecords(*cpu, {
+    ExpectCaches(*cpu, {
                             {kRoleTLB, 0, kTypeData, 4, 4096, 256, 1024 * kKB},
                             {kRoleTLB, 0, kTypeInstruction, 4, 4096, 256, 1024 * kKB},
                             {kRoleCache, 1, kTypeData, 16, 32, 2048, 64 * kKB},
@@ -303,20 +260,20 @@ TEST(TransmetaCollector, CrusoeFromItsDump) {
                             {kRoleCache, 2, kTypeUnified, 4, 128, 4096, 512 * kKB},
                         });
     for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(0u, RecordAt(*cpu, i).GetNumSharingIDs());
-        EXPECT_EQ(0xFFFFFFFFu, RecordAt(*cpu, i).GetGroupID());
+        EXPECT_EQ(0u, CacheAt(*cpu, i).GetNumSharingIDs());
+        EXPECT_EQ(0xFFFFFFFFu, CacheAt(*cpu, i).GetGroupID());
     }
     for (size_t i = 2; i < 5; ++i) {
-        ExpectPrivateToProcessor0(RecordAt(*cpu, i));
-        EXPECT_EQ(1u, RecordAt(*cpu, i).m_entrySize2);  // lines per tag
+        ExpectPrivateToProcessor0(CacheAt(*cpu, i));
+        EXPECT_EQ(1u, CacheAt(*cpu, i).m_entrySize2);  // lines per tag
     }
     EXPECT_TRUE(capture.Reports().empty());
 
     // Data TLB entries 255 + 1 with 0 ways, instruction TLB 63 + 1.
     QuillSimSetCPUID(0, 0x80000005, 0, 0, 0x00FF003F, 0, 0);
     QuillSimClearCPUID(0, 0x80000006, 0);
-    auto tlbs = Collect();
-    ExpectRecords(*tlbs, {
+    auto tlbs = CollectProcessor();
+    ExpectCaches(*tlbs, {
                              {kRoleTLB, 0, kTypeData, 0, 4096, 256, 1024 * kKB},
                              {kRoleTLB, 0, kTypeInstruction, 0, 4096, 64, 256 * kKB},
                          });
@@ -325,18 +282,18 @@ TEST(TransmetaCollector, CrusoeFromItsDump) {
 TEST(TransmetaCollector, NameFromTransmetaLeavesThenTable) {
     LoadDump("GenuineTMx860000543_Crusoe_CPUID.txt");
     ClearBrandString();
-    EXPECT_STREQ("20030618 15:27 official release 4.4.3#1", Collect()->GetName());
+    EXPECT_STREQ("20030618 15:27 official release 4.4.3#1", CollectProcessor()->GetName());
 
     for (uint32_t leaf = 0x80860003; leaf <= 0x80860006; ++leaf) QuillSimClearCPUID(0, leaf, 0);
-    EXPECT_STREQ("Transmeta Crusoe TM3x00 / TM5x00", Collect()->GetName());
+    EXPECT_STREQ("Transmeta Crusoe TM3x00 / TM5x00", CollectProcessor()->GetName());
 
     QuillSimSetCPUID(0, 1, 0, 0x643, 0, 0, 0x0084893F);  // family 6, model 4
-    EXPECT_STREQ("Transmeta Crusoe TM5800", Collect()->GetName());
+    EXPECT_STREQ("Transmeta Crusoe TM5800", CollectProcessor()->GetName());
 
     // Four full leaves of text: the name keeps 63 characters.
     for (uint32_t leaf = 0x80860003; leaf <= 0x80860006; ++leaf)
         QuillSimSetCPUID(0, leaf, 0, 0x41414141, 0x41414141, 0x41414141, 0x41414141);
-    EXPECT_EQ(std::string(63, 'A'), Collect()->GetName());
+    EXPECT_EQ(std::string(63, 'A'), CollectProcessor()->GetName());
 }
 
 TEST(TransmetaCollector, TransmetaWalkIsBoundedAndSkipsReservedLeaves) {
@@ -379,7 +336,7 @@ TEST(RangeWalks, MaximumLeavesOfAllOnesStayBounded) {
         QuillSimSetCPUID(0, 0x80000000, 0, 0xFFFFFFFF, 0, 0, 0);
         QuillSimSetCPUID(0, 0x80860000, 0, 0xFFFFFFFF, 0, 0, 0);
         QuillSimResetCounters();
-        auto cpu = Collect();
+        auto cpu = CollectProcessor();
         EXPECT_EQ(c.vendorID, cpu->GetVendorID());
         // A few dozen executions at most, whatever the maxima say.
         EXPECT_LT(QuillSimCPUIDCount(), 64u);

@@ -10,10 +10,6 @@
 namespace {
 const char kDump[] = "AuthenticAMD_Zen5_2cpu_under_hypervisor.txt";
 
-struct MachineReleaser {
-    void operator()(MachineDescription* machine) const { machine->Release(); }
-};
-using Machine = std::unique_ptr<MachineDescription, MachineReleaser>;
 
 std::set<uint16_t> SharingIDs(const CacheDescription* cache) {
     auto* extended = static_cast<const CacheDescriptionExtended*>(cache);
@@ -26,7 +22,7 @@ std::set<uint16_t> SharingIDs(const CacheDescription* cache) {
 TEST(MachineOnDump, ProcessorsOfOnePackageShareTheirL3) {
     ReportCapture capture;
     LoadDump(kDump);
-    Machine machine(GetMachineDescription());
+    MachinePtr machine(GetMachineDescription());
     ASSERT_EQ(2u, machine->GetNumCollected());
     EXPECT_TRUE(machine->GetIsSymmetric());
     EXPECT_EQ(1u, machine->GetNumPackages());
@@ -70,7 +66,7 @@ TEST(MachineOnDump, DifferentL2SizesMakeTheMachineAsymmetricAndTheExportsSayIt) 
     // Processor 1 reports a 512 KB L2 instead of 1 MB.
     QuillSimSetCPUID(1, 0x80000006, 0, regs[0], regs[1], 0x02006140, regs[3]);
     ReportCapture capture;
-    Machine machine(GetMachineDescription());
+    MachinePtr machine(GetMachineDescription());
     EXPECT_FALSE(machine->GetIsSymmetric());
     EXPECT_EQ(512u * 1024, machine->GetCPUDescriptionByIndex(1)->GetDataCache(2)->GetSize());
     capture.Clear();

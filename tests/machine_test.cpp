@@ -9,18 +9,14 @@
 #include <memory>
 
 namespace {
-struct MachineReleaser {
-    void operator()(MachineDescription* machine) const { machine->Release(); }
-};
-using Machine = std::unique_ptr<MachineDescription, MachineReleaser>;
 
-Machine Build() { return Machine(GetMachineDescription()); }
+MachinePtr Build() { return MachinePtr(GetMachineDescription()); }
 
 const char kUnableOn2[] =
     "Unable to gather CPU information on CPU 2. The current process cannot access the requested processor.";
 const char kMoreThanReported[] =
     "Discovered more actual CPUs than the OS reported as available (logical processors). This can arise, for "
-    "example, when a Virtual Machine limits the number of processors it will use, or a process's access to "
+    "example, when a Virtual MachinePtr limits the number of processors it will use, or a process's access to "
     "processors is restricted.";
 const char kNotSupported[] = "CPU data collection is not supported. Inserting default processor description.";
 }  // namespace
@@ -29,7 +25,7 @@ TEST(Machine, FourIdenticalProcessorsTakeOnePass) {
     ReportCapture capture;
     CreateSimpleMachine(4, "ABCDEFGHIJKL", 1, 0x543);
     QuillSimResetCounters();
-    Machine machine = Build();
+    MachinePtr machine = Build();
     ASSERT_TRUE(machine);
     EXPECT_EQ(4u, machine->GetNumCollected());
     EXPECT_EQ(4u, machine->GetNumProcessors());
@@ -54,21 +50,21 @@ TEST(Machine, ProcessRestrictedToTwoOfFourWalksTheIndicesAndStoresTwo) {
     ReportCapture capture;
     CreateSimpleMachine(4, "ABCDEFGHIJKL", 1, 0x543);
     QuillSimSetProcessMask(0x3);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     EXPECT_EQ(2u, machine->GetNumCollected());
     EXPECT_EQ(2u, machine->GetNumProcessorsInProcess());
     EXPECT_EQ(0x3u, machine->GetProcessProcessorMask());
     EXPECT_EQ(1u, capture.Count(kUnableOn2));
     EXPECT_EQ(0u, capture.Count(kMoreThanReported));
     EXPECT_EQ(nullptr, machine->GetCPUDescriptionByLogicalIndex(2));
-    Machine again = Build();
+    MachinePtr again = Build();
     EXPECT_EQ(1u, capture.Count(kUnableOn2));
 }
 
 TEST(Machine, SpecialProcessorArgumentsAndOutOfRangeLookups) {
     ReportCapture capture;
     CreateSimpleMachine(4, "ABCDEFGHIJKL", 1, 0x543);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     EXPECT_EQ(machine->GetCPUDescriptionByIndex(0), machine->GetCPUDescription(kFirstProcessor));
     QuillSimSetCurrentProcessor(2);
     EXPECT_EQ(machine->GetCPUDescriptionByIndex(2), machine->GetCPUDescription(kCurrentProcessor));
@@ -82,7 +78,7 @@ TEST(Machine, SpecialProcessorArgumentsAndOutOfRangeLookups) {
 TEST(Machine, UnknownApicIdIsCollectedWhereTheThreadRunsOnlyIfItMatches) {
     CreateSimpleMachine(2, "GenuineIntel", 1, 0x633);
     QuillSimSetProcessMask(0x1);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     ASSERT_EQ(1u, machine->GetNumCollected());
     // Processor 1 (APIC id 1) is out of reach: asking for it collects on
     // processor 0, whose APIC id does not match.
@@ -95,13 +91,13 @@ TEST(Machine, CollectionThatIsNotSupportedWarnsOnceAndKeepsLaterMachinesSymmetri
     CreateSimpleMachine(2, "ABCDEFGHIJKL", 1, 0x543);
     QuillSimRefuseMoveTo(0, 5);
     QuillSimRefuseMoveTo(1, 5);
-    Machine first = Build();
+    MachinePtr first = Build();
     EXPECT_EQ(2u, first->GetNumCollected());  // minimal descriptions
     EXPECT_EQ(1u, capture.Count(kNotSupported));
     EXPECT_EQ(0, capture.Reports()[capture.Reports().size() - 1].severity);
     QuillSimClearFaults();
     QuillSimSetCPUID(1, 1, 0, 0x633, 1 << 24, 0, 0);  // processor 1 now differs
-    Machine second = Build();
+    MachinePtr second = Build();
     EXPECT_TRUE(second->GetIsSymmetric());
     EXPECT_EQ(1u, capture.Count(kNotSupported));
 }
@@ -109,7 +105,7 @@ TEST(Machine, CollectionThatIsNotSupportedWarnsOnceAndKeepsLaterMachinesSymmetri
 TEST(Machine, ProcessorsThatDifferMakeTheMachineAsymmetric) {
     CreateSimpleMachine(2, "ABCDEFGHIJKL", 1, 0x543);
     QuillSimSetCPUID(1, 1, 0, 0x544, 1 << 24, 0, 0);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     EXPECT_FALSE(machine->GetIsSymmetric());
 }
 
@@ -117,7 +113,7 @@ TEST(Machine, EmptyMachineIsReportedAndAnswersLookupsWithNull) {
     ReportCapture capture;
     CreateSimpleMachine(2, "ABCDEFGHIJKL", 1, 0x543);
     QuillSimSetProcessMask(0);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     EXPECT_EQ(0u, machine->GetNumCollected());
     EXPECT_EQ(1u, capture.Count("CPU data collection failed. Inserting default processor description."));
     EXPECT_EQ(1u, capture.Count("m_quills.size() > 0"));
@@ -129,7 +125,7 @@ TEST(Machine, EmptyMachineIsReportedAndAnswersLookupsWithNull) {
 
 TEST(Machine, DescriptionsOfTheMachineBelongToItAndOthersToTheCaller) {
     CreateSimpleMachine(2, "ABCDEFGHIJKL", 1, 0x543);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     CPUDescription* owned = machine->GetCPUDescriptionByIndex(1);
     owned->Release();  // does nothing
     EXPECT_STREQ("ABCDEFGHIJKL Family: 5 Model: 4 Stepping: 3 CPU", owned->GetName());
@@ -154,9 +150,9 @@ TEST(Machine, PackagesComeFromTheTopologyAndTheFirstProcessorsCounts) {
     // Multi-threading capable, one package: the generic policy keeps one core
     // and one thread per core, so the count of the system decides.
     CreateSimpleMachine(4, "ABCDEFGHIJKL", 1, 0x543, 1u << 28);
-    Machine machine = Build();
+    MachinePtr machine = Build();
     EXPECT_EQ(4u, machine->GetNumPackages());
     QuillSimSetSystemInfo(2, 0x3);
-    Machine smaller = Build();
+    MachinePtr smaller = Build();
     EXPECT_EQ(2u, smaller->GetNumPackages());
 }
