@@ -118,16 +118,9 @@ void AMDDataCollector::ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t l
 
     const uint32_t assocWidth = CountBits(assocMask);
     const uint32_t lineSize = reg & 0xFF;
-    CPUCacheData cache;
-    cache.m_role = kRoleCache;
-    cache.m_level = level;
-    cache.m_type = type;
-    cache.m_size = size;
-    cache.m_entryType = kEntryLine;
-    cache.m_entrySize = lineSize;
+    CPUCacheData cache = MakeLineCache(
+        level, type, size, DecodeAMDAssociativity((reg >> (8 + assocWidth)) & assocMask, assocWidth), lineSize);
     cache.m_entrySize2 = (reg >> 8) & assocMask;  // lines per tag
-    cache.m_associativity = DecodeAMDAssociativity((reg >> (8 + assocWidth)) & assocMask, assocWidth);
-    cache.m_numEntries = lineSize != 0 ? static_cast<uint32_t>(size / lineSize) : 0;
     if (isL3) {
         // The field counts whole 512 KB units of a size that may lie up to
         // one unit above.

@@ -14,6 +14,19 @@ uint16_t CPUCacheData::GetSharingID(uint32_t index) const {
     return *std::next(m_sharingIDs.begin(), index);
 }
 
+CPUCacheData MakeLineCache(uint32_t level, uint32_t type, uint64_t size, uint32_t associativity, uint32_t lineSize) {
+    CPUCacheData cache;
+    cache.m_role = kRoleCache;
+    cache.m_level = level;
+    cache.m_type = type;
+    cache.m_entryType = kEntryLine;
+    cache.m_size = size;
+    cache.m_associativity = associativity;
+    cache.m_entrySize = lineSize;
+    cache.m_numEntries = lineSize != 0 ? static_cast<uint32_t>(size / lineSize) : 0;
+    return cache;
+}
+
 void AddSharingProcessor(CPUCacheData& cache, uint32_t apicID) {
     // Bits needed to number the sharers: 1 sharer needs none, 2 need 1, 3 and
     // 4 need 2; a count of 0 wraps to 0xFFFF and needs 16.

@@ -90,21 +90,10 @@ void CentaurDataCollector::ParseVIACache(CPUData& record, uint32_t level, uint32
         QUILL_REPORT(kSeverityError, "VIA: Cache parse not available - unsupported cache level.");
         return;
     }
-    CPUCacheData cache;
-    cache.m_role = kRoleCache;
-    cache.m_level = level;
-    cache.m_type = type;
-    cache.m_entryType = kEntryLine;
-    if (level == 1) {
-        cache.m_size = static_cast<uint64_t>(reg >> 24) * 1024;
-        cache.m_associativity = (reg >> 16) & 0xFF;
-    } else {
-        cache.m_size = static_cast<uint64_t>(reg >> 16) * 1024;
-        cache.m_associativity = (reg >> 12) & 0xF;
-    }
-    cache.m_entrySize = (reg & 0xFF) != 0 ? (reg & 0xFF) : kDefaultLineSize;
-    cache.m_numEntries = static_cast<uint32_t>(cache.m_size / cache.m_entrySize);
-    record.m_caches.push_back(cache);
+    const uint64_t size = static_cast<uint64_t>(level == 1 ? reg >> 24 : reg >> 16) * 1024;
+    const uint32_t associativity = level == 1 ? (reg >> 16) & 0xFF : (reg >> 12) & 0xF;
+    const uint32_t lineSize = (reg & 0xFF) != 0 ? (reg & 0xFF) : kDefaultLineSize;
+    record.m_caches.push_back(MakeLineCache(level, type, size, associativity, lineSize));
 }
 
 void CentaurDataCollector::CollectCaches(CPUData& record) {

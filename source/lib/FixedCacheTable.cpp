@@ -5,14 +5,7 @@
 void AppendFixedCaches(CPUData& record, const FixedCacheRecord* rows, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const FixedCacheRecord& row = rows[i];
-        CPUCacheData cache;
-        cache.m_role = kRoleCache;
-        cache.m_entryType = kEntryLine;
-        cache.m_level = row.level;
-        cache.m_type = row.type;
-        cache.m_associativity = row.associativity;
-        cache.m_size = row.size;
-        cache.m_entrySize = row.lineSize;
+        CPUCacheData cache = MakeLineCache(row.level, row.type, row.size, row.associativity, row.lineSize);
         cache.m_numEntries = row.numLines;
         cache.m_entrySize3 = row.sizeLimit;
         AddSharingProcessor(cache, record.m_apicID);

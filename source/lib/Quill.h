@@ -68,6 +68,10 @@ public:
     std::set<uint16_t> m_sharingIDs;
 };
 
+// A cache of lines: role cache, entries of `lineSize` bytes and as many of
+// them as fit in `size` (none without a line size).
+CPUCacheData MakeLineCache(uint32_t level, uint32_t type, uint64_t size, uint32_t associativity, uint32_t lineSize);
+
 // Fills groupID, indexInGroup and sharingIDs from numSharing and an APIC id.
 void AddSharingProcessor(CPUCacheData& cache, uint32_t apicID);
 

@@ -33,16 +33,8 @@ constexpr uint32_t kPageSize = 4096;
 // One cache record from its fields (size in bytes).
 CPUCacheData MakeCache(uint32_t level, uint32_t type, uint64_t size, uint32_t associativity, uint32_t linesPerTag,
                        uint32_t lineSize) {
-    CPUCacheData cache;
-    cache.m_role = kRoleCache;
-    cache.m_level = level;
-    cache.m_type = type;
-    cache.m_entryType = kEntryLine;
-    cache.m_size = size;
-    cache.m_associativity = associativity;
+    CPUCacheData cache = MakeLineCache(level, type, size, associativity, lineSize);
     cache.m_entrySize2 = linesPerTag;
-    cache.m_entrySize = lineSize;
-    cache.m_numEntries = lineSize != 0 ? static_cast<uint32_t>(size / lineSize) : 0;
     return cache;
 }
 
