@@ -82,6 +82,9 @@ constexpr PriorityLevel kPriorityLevels[] = {
 
 }  // namespace
 
+// The online processors, at most 64 as one Windows processor group shows
+// them. Linux numbers its online processors from 0 without gaps unless some
+// were taken offline; the mask takes the first `count` numbers.
 void GetSystemInfo(SYSTEM_INFO* info) {
     long online = sysconf(_SC_NPROCESSORS_ONLN);
     if (online < 0) online = 0;
