@@ -23,12 +23,26 @@ target_compile_definitions(quill_tests PRIVATE QUILL_TEST_DATA_DIR="${CMAKE_SOUR
 if(WIN32)
   target_link_options(quill_tests PRIVATE -static)
 endif()
-gtest_discover_tests(quill_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 60)
+# Under Wine, one Wine session spans the test run (see wine-run.sh): every
+# test that runs a Windows program requires it.
+set(QUILL_WINE_FIXTURE "")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME wine.start_session COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --start-session ${CMAKE_BINARY_DIR})
+  add_test(NAME wine.end_session COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --end-session ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine.start_session PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+  set_tests_properties(wine.end_session PROPERTIES FIXTURES_CLEANUP wine)
+  set(QUILL_WINE_FIXTURE FIXTURES_REQUIRED wine)
+endif()
+
+gtest_discover_tests(quill_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 60 ${QUILL_WINE_FIXTURE})
 
 if(TARGET quill_chost)
   add_test(NAME chost.native COMMAND quill_chost $<TARGET_FILE:quillcore>)
   add_test(NAME chost.replay COMMAND quill_chost $<TARGET_FILE:quillcore-sim>
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
+  if(QUILL_WINE_FIXTURE)
+    set_tests_properties(chost.native chost.replay PROPERTIES ${QUILL_WINE_FIXTURE})
+  endif()
 endif()
 
 add_test(NAME exports.native COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore> -DSIM=OFF
@@ -49,6 +63,7 @@ if(TARGET quillinfo)
            $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD_Zen5_2cpu_under_hypervisor.txt)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     string(JOIN " " quill_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
-    set_tests_properties(quillinfo.replay quillinfo.replay_all quillinfo.live_matches_replay PROPERTIES ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}")
+    set_tests_properties(quillinfo.replay quillinfo.replay_all quillinfo.live_matches_replay PROPERTIES
+                         ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}" ${QUILL_WINE_FIXTURE})
   endif()
 endif()
