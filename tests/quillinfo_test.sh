@@ -112,7 +112,8 @@ if keys(doc, top, "document"):
                 for level in ("1", "2", "3"):
                     integer(e[name][level], "exports.%s.%s" % (name, level), 64 if name == "DataCacheSize" else 32)
 
-    processor_keys = ["logicalIndex", "vendorString", "vendorId", "name", "family", "model", "stepping", "apicId",
+    processor_keys = ["logicalIndex", "vendorString", "vendorId", "name", "family", "model", "stepping", "signature",
+                      "apicId",
                       "initialApicId", "smtId", "coreId", "packageId", "maxLogicalPerPackage", "coresPerPackage",
                       "threadsPerCore", "features", "featureBits", "caches", "hypervisor"]
     cache_keys = ["role", "level", "type", "associativity", "entryType", "entrySize", "numEntries", "size",
@@ -130,7 +131,7 @@ if keys(doc, top, "document"):
         string(p["vendorString"], where + ".vendorString")
         string(p["name"], where + ".name")
         integer(p["vendorId"], where + ".vendorId", 32)
-        for k in ["family", "model", "stepping"]:
+        for k in ["family", "model", "stepping", "signature"]:
             if p[k] is not None:
                 integer(p[k], where + "." + k, 32)
         integer(p["apicId"], where + ".apicId", 32)
@@ -205,12 +206,30 @@ run --json "--replay=$dump"
 expect "--json --replay=DUMP exits 0 (status $rc)" test "$rc" -eq 0
 expect "options in another order give another document" cmp -s "$tmp/out" "$tmp/first.json"
 
-# 3. The text for a person.
+# 2b. Family, model and stepping from leaf 1 of every processor (the dump is
+# an Alder Lake, signature 0x906A4: display family 6, model 0x9A, stepping 4).
+expect "family/model/stepping/signature are not 6/154/4/0x906A4 on every processor" python3 -c '
+import json, sys
+doc = json.load(open(sys.argv[1]))
+sys.exit(0 if all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4)
+                  for p in doc["processors"]) else 1)' "$tmp/first.json"
+
+# 3. The text for a person: a summary, and every processor in full with --all.
 run --replay "$dump"
 expect "--replay DUMP exits 0 (status $rc)" test "$rc" -eq 0
 expect "text output lacks the system summary" grep -q '^System' "$tmp/out"
-expect "text output lacks processor 0" grep -q '^Processor 0' "$tmp/out"
+expect "text output lacks the processor groups" grep -q '^Processors 0-1 ' "$tmp/out"
+expect "text output lacks the id table" grep -q '^Processor ids' "$tmp/out"
 expect "text output lacks the reports" grep -q '^Reports of the library' "$tmp/out"
+expect "text output lacks the display model" grep -q 'Family/model/stepping: 6 / 154 / 4 .*leaf 1' "$tmp/out"
+expect "the summary prints the L3 cache more than once" test "$(grep -c 'L3 unified cache' "$tmp/out")" -eq 1
+cp "$tmp/out" "$tmp/summary.txt"
+run --replay "$dump" --all
+expect "--all exits 0 (status $rc)" test "$rc" -eq 0
+expect "--all does not list every processor" test "$(grep -c '^Processor [0-9]' "$tmp/out")" -eq "$(python3 -c '
+import json, sys; print(len(json.load(open(sys.argv[1]))["processors"]))' "$tmp/first.json")"
+expect "the summary is not shorter than --all" test "$(lines "$tmp/summary.txt")" -lt "$(lines "$tmp/out")"
+expect "a prefetch record is printed with a sharing clause" sh -c "! grep 'prefetch' '$tmp/out' | grep -q 'shared by'"
 
 # 4. A dump that cannot be read: one line on stderr, status 2.
 run --replay /nonexistent/quill/dump.txt --json
@@ -233,11 +252,16 @@ run --replay
 expect "--replay without a file exits 2 (status $rc)" test "$rc" -eq 2
 run --json stray
 expect "a stray argument exits 2 (status $rc)" test "$rc" -eq 2
+run --replay "$dump" --dump --svg
+expect "--dump and --svg both on standard output exit 2 (status $rc)" test "$rc" -eq 2
+run --replay "$dump" --replay "$dump"
+expect "--replay twice exits 2 (status $rc)" test "$rc" -eq 2
+expect "--replay twice is not named" grep -q -- '--replay given twice' "$tmp/err"
 
 # 7. Help lists every option.
 run --help
 expect "--help exits 0 (status $rc)" test "$rc" -eq 0
-for option in --json --replay --library --help; do
+for option in --json --all --replay --library --dump --svg --help; do
     expect "--help does not list $option" grep -q -- "$option" "$tmp/out"
 done
 

@@ -1,11 +1,7 @@
 #include "AidaDumpLoader.h"
 
-#include "LineReader.h"
 #include "TextScanner.h"
 
-#include <quill/QuillSim.h>
-
-#include <utility>
 
 namespace sim {
 
@@ -135,63 +131,6 @@ bool AidaDumpLoader::ParseData(std::string_view line, DataLine& data, std::strin
         data.hasSubleaf = true;
     }
     // Whatever follows is free text (brand string pieces, cache sizes).
-    return true;
-}
-
-void AidaDumpLoader::AddData(const DataLine& data) {
-    uint32_t subleaf = data.subleaf;
-    if (!data.hasSubleaf) {
-        subleaf = m_untaggedCount[data.leaf]++;
-    }
-    m_current.Add(data.leaf, subleaf, data.regs);
-}
-
-void AidaDumpLoader::EndProcessor() {
-    if (m_current.Empty()) {
-        return;
-    }
-    if (m_done.size() < QUILL_SIM_MAX_PROCESSORS) {
-        m_done.push_back(std::move(m_current));
-    }
-    m_current = CPUIDTable();
-    m_untaggedCount.clear();
-}
-
-bool AidaDumpLoader::Parse(std::string_view text, std::vector<CPUIDTable>& processors, DumpProblem& problem) {
-    m_done.clear();
-    m_current = CPUIDTable();
-    m_untaggedCount.clear();
-
-    LineReader reader(text);
-    std::string_view line;
-    while (reader.Next(line)) {
-        switch (Classify(line)) {
-        case LineKind::Heading:
-            EndProcessor();
-            break;
-        case LineKind::Data: {
-            DataLine data;
-            std::string reason;
-            if (!ParseData(line, data, reason)) {
-                return problem.Set(reader.LineNumber(), reason);
-            }
-            if (data.leaf == 0) {
-                EndProcessor();
-            }
-            AddData(data);
-            break;
-        }
-        case LineKind::Other:
-            break;
-        }
-    }
-    EndProcessor();
-
-    if (m_done.empty()) {
-        return problem.Set(0, "no CPUID data lines");
-    }
-    processors = std::move(m_done);
-    m_done.clear();
     return true;
 }
 

@@ -1,4 +1,4 @@
-// Reads the CPUID listing of an AIDA64 (or EVEREST) report.
+// The lines of the CPUID listing of an AIDA64 (or EVEREST) report.
 //
 // Data lines look like
 //     CPUID 0000000B: 00000001-00000002-00000100-00000000 [SL 00] [free text]
@@ -16,9 +16,9 @@
 // letter and is not hex makes a label. Everything else (banners, MSR
 // listings, cache summaries, timings) is ignored.
 //
-// Processors: every style of report starts a processor's listing with its
-// leaf 0 line, with or without a heading before it, so a new processor
-// starts at each leaf 0 line and at each processor heading
+// Processors (ListingDumpLoader keeps them): every style of report starts a
+// processor's listing with its leaf 0 line, with or without a heading before
+// it, so a new processor starts at each leaf 0 line and at each heading
 // ("------[ CPUID Registers / Logical CPU #n ]------",
 // "------[ Logical CPU #n ]------", "CPU#000 AffMask: ...",
 // "CPUID Registers (CPU #n):", "Group: 0x00 Affinity mask: ..."). Headings
@@ -38,25 +38,15 @@
 #pragma once
 
 #include "CPUIDTable.h"
-#include "DumpProblem.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace sim {
 
 class AidaDumpLoader {
 public:
-    // True for a line that claims to be CPUID data ("CPUID " and a hex word).
-    static bool IsDataLine(std::string_view line);
-
-    // Parses a whole report. On failure `processors` is untouched.
-    bool Parse(std::string_view text, std::vector<CPUIDTable>& processors, DumpProblem& problem);
-
-private:
     struct DataLine {
         uint32_t leaf = 0;
         CPUIDRegs regs;
@@ -65,16 +55,14 @@ private:
     };
     enum class LineKind { Other, Heading, Data };
 
+    // True for a line that claims to be CPUID data ("CPUID " and a hex word).
+    static bool IsDataLine(std::string_view line);
     static LineKind Classify(std::string_view line);
-    static bool IsHeading(std::string_view line);
+    // Parses a data line; false with the reason when it is malformed.
     static bool ParseData(std::string_view line, DataLine& data, std::string& reason);
 
-    void AddData(const DataLine& data);
-    void EndProcessor();
-
-    std::vector<CPUIDTable> m_done;
-    CPUIDTable m_current;
-    std::map<uint32_t, uint32_t> m_untaggedCount;  // per leaf, in m_current
+private:
+    static bool IsHeading(std::string_view line);
 };
 
 }  // namespace sim

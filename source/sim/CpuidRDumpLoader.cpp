@@ -1,11 +1,7 @@
 #include "CpuidRDumpLoader.h"
 
-#include "LineReader.h"
 #include "TextScanner.h"
 
-#include <quill/QuillSim.h>
-
-#include <utility>
 
 namespace sim {
 
@@ -70,49 +66,6 @@ bool CpuidRDumpLoader::ParseData(std::string_view line, uint32_t& leaf, uint32_t
         return false;
     }
     regs = CPUIDRegs{values[0], values[1], values[2], values[3]};
-    return true;
-}
-
-void CpuidRDumpLoader::EndProcessor() {
-    if (m_current.Empty()) {
-        return;
-    }
-    if (m_done.size() < QUILL_SIM_MAX_PROCESSORS) {
-        m_done.push_back(std::move(m_current));
-    }
-    m_current = CPUIDTable();
-}
-
-bool CpuidRDumpLoader::Parse(std::string_view text, std::vector<CPUIDTable>& processors, DumpProblem& problem) {
-    m_done.clear();
-    m_current = CPUIDTable();
-
-    LineReader reader(text);
-    std::string_view line;
-    while (reader.Next(line)) {
-        if (IsHeader(line)) {
-            EndProcessor();
-            continue;
-        }
-        if (!LooksLikeData(line)) {
-            continue;
-        }
-        uint32_t leaf = 0;
-        uint32_t subleaf = 0;
-        CPUIDRegs regs;
-        std::string reason;
-        if (!ParseData(line, leaf, subleaf, regs, reason)) {
-            return problem.Set(reader.LineNumber(), reason);
-        }
-        m_current.Add(leaf, subleaf, regs);
-    }
-    EndProcessor();
-
-    if (m_done.empty()) {
-        return problem.Set(0, "no CPUID data lines");
-    }
-    processors = std::move(m_done);
-    m_done.clear();
     return true;
 }
 

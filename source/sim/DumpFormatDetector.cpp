@@ -14,11 +14,8 @@ DumpFormat DumpFormatDetector::Detect(std::string_view text) {
         if (LibcpuidDumpLoader::IsEntryLine(line)) {
             return DumpFormat::Libcpuid;
         }
-        if (AidaDumpLoader::IsDataLine(line)) {
-            return DumpFormat::Aida64;
-        }
-        if (CpuidRDumpLoader::IsRecognizedLine(line)) {
-            return DumpFormat::CpuidR;
+        if (AidaDumpLoader::IsDataLine(line) || CpuidRDumpLoader::IsRecognizedLine(line)) {
+            return DumpFormat::Listing;
         }
     }
     return DumpFormat::Unknown;

@@ -1,4 +1,5 @@
-// Tells the three dump formats apart by content: the first line that only
+// Tells a libcpuid raw dump from a CPUID listing (AIDA64 or `cpuid -r`, whose
+// lines ListingDumpLoader reads each in its own style): the first line that
 // one of them would write decides.
 #pragma once
 
@@ -6,7 +7,7 @@
 
 namespace sim {
 
-enum class DumpFormat { Unknown, Aida64, CpuidR, Libcpuid };
+enum class DumpFormat { Unknown, Listing, Libcpuid };
 
 class DumpFormatDetector {
 public:

@@ -1,11 +1,10 @@
 #include "DumpLoader.h"
 
-#include "AidaDumpLoader.h"
-#include "CpuidRDumpLoader.h"
 #include "DumpFile.h"
 #include "DumpFormatDetector.h"
 #include "DumpProblem.h"
 #include "LibcpuidDumpLoader.h"
+#include "ListingDumpLoader.h"
 
 #include <utility>
 
@@ -40,11 +39,8 @@ bool DumpLoader::Load(const char* path, std::vector<CPUIDTable>& processors, std
     DumpProblem problem;
     bool ok = false;
     switch (DumpFormatDetector::Detect(content)) {
-    case DumpFormat::Aida64:
-        ok = AidaDumpLoader().Parse(content, loaded, problem);
-        break;
-    case DumpFormat::CpuidR:
-        ok = CpuidRDumpLoader().Parse(content, loaded, problem);
+    case DumpFormat::Listing:
+        ok = ListingDumpLoader().Parse(content, loaded, problem);
         break;
     case DumpFormat::Libcpuid:
         ok = LibcpuidDumpLoader().Parse(content, loaded, problem);

@@ -117,6 +117,7 @@ bool Library::Load(const std::string& path, std::string* error) {
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);
+    Resolve(Symbol("QuillSimGetCPUID"), &m_getCPUID);
     return true;
 }
 

@@ -38,6 +38,7 @@ struct QuillExports {
 using QuillSimLoadDumpFunction = int (*)(const char* path, char* error, uint32_t errorSize);
 using QuillSimSetCurrentProcessorFunction = void (*)(uint32_t processor);
 using QuillSimCurrentProcessorFunction = uint32_t (*)();
+using QuillSimGetCPUIDFunction = int (*)(uint32_t processor, uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
 
 class Library {
 public:
@@ -60,6 +61,8 @@ public:
     // Where the simulated machine runs the thread; null for the native library.
     QuillSimSetCurrentProcessorFunction SimSetCurrentProcessor() const { return m_setCurrentProcessor; }
     QuillSimCurrentProcessorFunction SimCurrentProcessor() const { return m_currentProcessor; }
+    // The stored CPUID answers of the simulated machine; null for the native library.
+    QuillSimGetCPUIDFunction SimGetCPUID() const { return m_getCPUID; }
 
 private:
     void* Symbol(const char* name) const;
@@ -70,6 +73,7 @@ private:
     QuillSimLoadDumpFunction m_loadDump = nullptr;
     QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
     QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;
+    QuillSimGetCPUIDFunction m_getCPUID = nullptr;
 };
 
 // The library next to this executable: the native one, or the simulated one

@@ -1,71 +1,81 @@
 #include "Options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstring>
+#include <vector>
 
 namespace quillinfo {
 namespace {
 
-// Accepts "--name VALUE" and "--name=VALUE". Returns true when argv[*i] is
-// this option; advances *i past a separate value.
-bool TakeValue(int argc, char** argv, int* i, const char* name, std::string* value, std::string* error,
-               bool* failed) {
-    const char* arg = argv[*i];
-    const size_t length = std::strlen(name);
-    if (std::strncmp(arg, name, length) != 0) return false;
-    if (arg[length] == '=') {
-        *value = arg + length + 1;
-    } else if (arg[length] == '\0') {
-        if (*i + 1 >= argc) {
-            *error = std::string(name) + " needs a value";
-            *failed = true;
-            return true;
-        }
-        *value = argv[++*i];
-    } else {
-        return false;  // a longer option that merely starts alike
-    }
-    if (value->empty()) {
-        *error = std::string(name) + " needs a non-empty value";
-        *failed = true;
-    }
-    return true;
+// Every value option is taken with an optional value and each occurrence
+// kept, so that the checks below can word their own messages.
+struct ValueOption {
+    const char* name;
+    bool valueOptional;  // --dump and --svg write to standard output without one
+    std::vector<std::string> values;
+    CLI::Option* option = nullptr;
+};
+
+// True when argv holds "--name=" (an empty value given outright).
+bool GivenEmpty(int argc, char** argv, const char* name) {
+    const std::string spelled = std::string(name) + "=";
+    for (int i = 1; i < argc; ++i)
+        if (spelled == argv[i]) return true;
+    return false;
 }
 
 }  // namespace
 
 ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-    bool sawReplay = false, sawLibrary = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        bool failed = false;
-        std::string value;
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            options->help = true;
-        } else if (std::strcmp(arg, "--json") == 0) {
-            options->json = true;
-        } else if (TakeValue(argc, argv, &i, "--replay", &value, error, &failed)) {
-            if (failed) return ParseResult::kError;
-            if (sawReplay) {
-                *error = "--replay given twice";
-                return ParseResult::kError;
-            }
-            sawReplay = true;
-            options->replayFile = value;
-        } else if (TakeValue(argc, argv, &i, "--library", &value, error, &failed)) {
-            if (failed) return ParseResult::kError;
-            if (sawLibrary) {
-                *error = "--library given twice";
-                return ParseResult::kError;
-            }
-            sawLibrary = true;
-            options->libraryPath = value;
-        } else if (arg[0] == '-') {
-            *error = std::string("unknown option ") + arg;
-            return ParseResult::kError;
-        } else {
-            *error = std::string("unexpected argument ") + arg;
+    CLI::App app("quillinfo");
+    app.set_help_flag();  // --help prints UsageText, below
+    app.allow_extras();   // unknown words are reported below, in this program's words
+    app.add_flag("-h,--help", options->help);
+    app.add_flag("--json", options->json);
+    app.add_flag("--all", options->all);
+    ValueOption values[] = {
+        {"--replay", false, {}}, {"--library", false, {}}, {"--dump", true, {}}, {"--svg", true, {}}};
+    for (ValueOption& v : values) {
+        v.option = app.add_option(v.name, v.values)->expected(0, 1)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        *error = e.what();
+        return ParseResult::kError;
+    }
+
+    const std::vector<std::string> extras = app.remaining();
+    if (!extras.empty()) {
+        const std::string& word = extras.front();
+        *error = (word.size() > 1 && word[0] == '-' ? "unknown option " : "unexpected argument ") + word;
+        return ParseResult::kError;
+    }
+    for (ValueOption& v : values) {
+        if (v.values.size() > 1) {
+            *error = std::string(v.name) + " given twice";
             return ParseResult::kError;
         }
+        if (v.values.size() == 1 && v.values[0].empty() && (!v.valueOptional || GivenEmpty(argc, argv, v.name))) {
+            *error = std::string(v.name) + (GivenEmpty(argc, argv, v.name) ? " needs a non-empty value"
+                                                                           : " needs a value");
+            return ParseResult::kError;
+        }
+    }
+    auto value = [&](int i) { return values[i].values.empty() ? std::optional<std::string>() : values[i].values[0]; };
+    options->replayFile = value(0).value_or("");
+    options->libraryPath = value(1).value_or("");
+    options->dumpFile = value(2);
+    options->svgFile = value(3);
+
+    // Standard output takes one document.
+    const int toStdout = int(options->json) + int(options->dumpFile && options->dumpFile->empty()) +
+                         int(options->svgFile && options->svgFile->empty());
+    if (toStdout > 1) {
+        *error = "only one of --json, --dump and --svg can write to standard output: give --dump and --svg a FILE";
+        return ParseResult::kError;
     }
     return options->help ? ParseResult::kHelp : ParseResult::kOk;
 }
@@ -74,32 +84,44 @@ std::string UsageText(const char* program) {
     std::string text = "usage: ";
     text += program;
     text +=
-        " [--json] [--replay FILE] [--library PATH] [--help]\n"
+        " [--json | --all] [--replay FILE] [--library PATH]\n"
+        "       [--dump [FILE]] [--svg [FILE]] [--help]\n"
         "\n"
         "Describes the processors of this machine through the quillcore library:\n"
         "the counts of the system and of this process, every logical processor\n"
         "with its identification, topology, features, caches and TLBs, the\n"
-        "hypervisor, and the reports the library made while collecting.\n"
+        "hypervisor, and the reports the library made while collecting. The text\n"
+        "prints processors that are described alike once, and every distinct\n"
+        "cache once.\n"
         "\n"
         "  --json           print one JSON document instead of text\n"
+        "  --all            print every processor in full instead of the summary\n"
         "  --replay FILE    describe the processors of a CPUID dump file (AIDA64\n"
         "                   text, `cpuid -r` output or libcpuid raw) through the\n"
         "                   simulated library instead of this machine\n"
         "  --library PATH   load this library instead of the one next to the\n"
         "                   program (with --replay it must be the simulated one)\n"
+        "  --dump [FILE]    write the CPUID answers of every processor of this\n"
+        "                   process in `cpuid -r` format, for --replay elsewhere\n"
+        "                   (to standard output without FILE)\n"
+        "  --svg [FILE]     draw the machine as SVG: packages, cores, logical\n"
+        "                   processors, caches over the processors sharing them,\n"
+        "                   TLBs per core (to standard output without FILE)\n"
         "  -h, --help       print this text\n"
+        "\n"
+        "Family, model, stepping and signature are read by this program from CPUID\n"
+        "leaf 1 directly, on each processor (on a replay, from the dump): the\n"
+        "signature is EAX; family is the base family plus the extended family\n"
+        "when the base family is 15; model is the base model plus the extended\n"
+        "model times 16 when the base family is 6 or above.\n"
         "\n"
         "JSON: 64-bit values (the processor masks, featureBits, cache sizes) are\n"
         "plain decimal integers; they are exact in parsers with 64-bit integers\n"
-        "but may lose precision above 2^53 in JavaScript. Bytes of library texts\n"
-        "outside printable ASCII are escaped as \\u00XX (read as Latin-1).\n"
-        "Processor family, model and stepping are not part of the processor\n"
-        "description: they come from the feature descriptor of the processor the\n"
-        "program runs on (stepping always; family and model only where no\n"
-        "extended field can hide in them) and are null everywhere else.\n"
+        "but may lose precision above 2^53 in JavaScript. Library texts that are\n"
+        "not UTF-8 are read as Latin-1; the document is ASCII, with \\uXXXX escapes.\n"
         "\n"
-        "Exit status: 0 described, 1 the library could not be used,\n"
-        "2 bad usage or a dump file that cannot be replayed.\n";
+        "Exit status: 0 described, 1 the library could not be used or an output\n"
+        "could not be written, 2 bad usage or a dump file that cannot be replayed.\n";
     return text;
 }
 

@@ -1,6 +1,7 @@
 // Command-line options of quillinfo.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quillinfo {
@@ -8,8 +9,12 @@ namespace quillinfo {
 struct Options {
     bool json = false;
     bool help = false;
+    bool all = false;        // the full per-processor listing instead of the summary
     std::string replayFile;  // empty: describe the machine this runs on
     std::string libraryPath; // empty: the library next to the executable
+    // Set when given; an empty file name means standard output.
+    std::optional<std::string> dumpFile;
+    std::optional<std::string> svgFile;
 };
 
 enum class ParseResult { kOk, kHelp, kError };

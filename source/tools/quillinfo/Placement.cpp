@@ -14,6 +14,8 @@ namespace {
 bool SetOwnMask(uint64_t mask, uint64_t* previous) {
     const DWORD_PTR before = SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(mask));
     if (previous) *previous = before;
+    // The scheduler moves the thread at its next turn: give it one now.
+    Sleep(0);
     return before != 0;
 }
 #else
@@ -35,24 +37,12 @@ bool SetOwnMask(uint64_t mask, uint64_t* previous) {
 
 }  // namespace
 
-Placement::Placement(const Library& library) : m_library(library) {}
-
 Placement::~Placement() {
-    if (!m_saved) return;
-    if (m_library.SimSetCurrentProcessor())
-        m_library.SimSetCurrentProcessor()(m_savedProcessor);
-    else
-        SetOwnMask(m_savedMask, nullptr);
+    if (m_saved) SetOwnMask(m_savedMask, nullptr);
 }
 
 bool Placement::RunOn(uint32_t bit) {
     if (bit >= 64) return false;
-    if (m_library.SimSetCurrentProcessor() && m_library.SimCurrentProcessor()) {
-        if (!m_saved) m_savedProcessor = m_library.SimCurrentProcessor()();
-        m_saved = true;
-        m_library.SimSetCurrentProcessor()(bit);
-        return m_library.SimCurrentProcessor()() == bit;
-    }
     uint64_t previous = 0;
     if (!SetOwnMask(uint64_t(1) << bit, m_saved ? nullptr : &previous)) return false;
     if (!m_saved) m_savedMask = previous;

@@ -1,9 +1,6 @@
-// Runs this program's thread on one processor at a time, as the library does
-// while it collects: on the real machine through the operating system, on a
-// replayed machine through the simulated library.
+// Runs this program's thread on one processor of the real machine at a time,
+// through the operating system, as the library does while it collects.
 #pragma once
-
-#include "Library.h"
 
 #include <cstdint>
 
@@ -11,7 +8,7 @@ namespace quillinfo {
 
 class Placement {
 public:
-    explicit Placement(const Library& library);
+    Placement() = default;
     // Puts the thread back where it was allowed to run.
     ~Placement();
     Placement(const Placement&) = delete;
@@ -21,9 +18,7 @@ public:
     bool RunOn(uint32_t bit);
 
 private:
-    const Library& m_library;
-    uint64_t m_savedMask = 0;        // the thread's own mask on the real machine
-    uint32_t m_savedProcessor = 0;   // the simulated machine's processor
+    uint64_t m_savedMask = 0;
     bool m_saved = false;
 };
 

@@ -1,6 +1,6 @@
 #include "Snapshot.h"
 
-#include "Placement.h"
+#include "CPUIDReader.h"
 
 namespace quillinfo {
 namespace {
@@ -102,30 +102,31 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
     return p;
 }
 
-// Family, model and stepping are not slots of a processor description. The
-// feature descriptor carries the low half of the leaf-1 signature of the
-// processor the thread runs on, without the extended family and model: the
-// stepping is whole there, the base family is the family unless it is 15,
-// and the base model is the model unless the family is 6 or 15 (where the
-// extended model counts). The thread visits every processor of the process
-// and matches what it reads to a description by initial APIC id.
+// Family, model and stepping are not slots of a processor description: this
+// program reads leaf 1 itself on every processor of the process and gives its
+// signature to the description of the same initial APIC id; a description
+// that none matches (collectors that number processors themselves) takes the
+// processor visited at its own position.
 void SignatureFields(const Library& library, uint64_t processMask, std::vector<ProcessorSnapshot>* processors) {
-    const QuillExports& q = library.Exports();
-    Placement placement(library);
-    for (uint32_t bit = 0; bit < 64; ++bit) {
-        if (!(processMask & (uint64_t(1) << bit)) || !placement.RunOn(bit)) continue;
-        const uint32_t before = q.CurrProcessorID(false);
-        const uint64_t descriptor = q.GetProcessorFeatureDescriptor(0);
-        const uint32_t after = q.CurrProcessorID(false);
-        if (before != after || descriptor == 0) continue;  // moved meanwhile, or nothing known
-        for (ProcessorSnapshot& p : *processors) {
-            if (p.initialApicId != (before & 0xFF) || p.stepping) continue;
-            const uint32_t signature = static_cast<uint32_t>(descriptor & 0xFFFF);
-            const uint32_t family = (signature >> 8) & 0xF;
-            p.stepping = signature & 0xF;
-            if (family != 0xF) p.family = family;
-            if (family != 0x6 && family != 0xF) p.model = (signature >> 4) & 0xF;
-            break;
+    std::vector<std::optional<LeafOne>> visited;
+    CPUIDReader reader(library);
+    reader.ForEachProcessor(processMask, [&](uint32_t) { visited.push_back(reader.ReadLeafOne()); });
+    std::vector<bool> taken(visited.size(), false);
+    std::vector<ProcessorSnapshot*> unmatched;
+    for (ProcessorSnapshot& p : *processors) {
+        bool found = false;
+        for (size_t i = 0; i < visited.size() && !found; ++i) {
+            if (taken[i] || !visited[i] || visited[i]->initialApicId != p.initialApicId) continue;
+            taken[i] = found = true;
+            p.signature = visited[i]->signature;
+        }
+        if (!found) unmatched.push_back(&p);
+    }
+    for (ProcessorSnapshot* p : unmatched) {
+        const size_t i = p->logicalIndex;
+        if (i < visited.size() && !taken[i] && visited[i]) {
+            taken[i] = true;
+            p->signature = visited[i]->signature;
         }
     }
 }

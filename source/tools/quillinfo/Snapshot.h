@@ -40,8 +40,9 @@ struct ProcessorSnapshot {
     std::string vendorString;
     uint32_t vendorId = 0;
     std::string name;
-    // Only for the processor the program ran on, see SignatureFields.
-    std::optional<uint32_t> family, model, stepping;
+    // EAX of leaf 1, read by this program on that processor (not a slot of
+    // the description); nothing when the processor has no leaf 1.
+    std::optional<uint32_t> signature;
     uint32_t apicId = 0;
     uint8_t initialApicId = 0;
     uint8_t smtId = 0;

@@ -1,12 +1,17 @@
 // quillinfo: describes the processors of this machine, or of a CPUID dump,
 // through the quillcore library loaded at run time.
-#include "JsonWriter.h"
+#include "CPUIDDump.h"
+#include "CPUIDReader.h"
+#include "JsonOutput.h"
 #include "Library.h"
 #include "Options.h"
 #include "Snapshot.h"
+#include "SvgWriter.h"
 #include "TextPrinter.h"
 
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -22,6 +27,17 @@ void Fail(const std::string& text) {
         if (ch == '\n' || ch == '\r') ch = ' ';
     }
     std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// Writes one output to its file, or to standard output for an empty name.
+bool WriteOutput(const std::string& file, const std::function<bool(std::ostream&)>& write) {
+    if (file.empty()) return write(std::cout) && std::cout.flush();
+    std::ofstream out(file, std::ios::binary);
+    if (!out || !write(out) || !out.flush()) {
+        Fail("cannot write " + file);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -68,11 +84,37 @@ int main(int argc, char** argv) {
 
     MachineSnapshot snapshot = TakeSnapshot(library);
     snapshot.replayFile = options.replayFile;
-    if (options.json) {
-        WriteJson(snapshot, std::cout);
-    } else {
-        PrintText(snapshot, std::cout);
+
+    // Each requested output; the description goes to standard output unless
+    // --dump or --svg took it.
+    bool ok = true;
+    if (options.dumpFile) {
+        ok = WriteOutput(*options.dumpFile, [&](std::ostream& out) {
+                 CPUIDReader reader(library);
+                 const uint64_t mask = snapshot.processProcessorMask != 0 ? snapshot.processProcessorMask : 1;
+                 if (WriteCPUIDDump(reader, mask, out) != 0) return true;
+                 Fail("--dump: no processor of the process could be visited");
+                 return false;
+             }) && ok;
     }
-    std::cout.flush();
-    return std::cout ? 0 : kExitLibrary;
+    if (options.svgFile) {
+        ok = WriteOutput(*options.svgFile, [&](std::ostream& out) {
+                 WriteSvg(snapshot, out);
+                 return true;
+             }) && ok;
+    }
+    const bool stdoutTaken = (options.dumpFile && options.dumpFile->empty()) ||
+                             (options.svgFile && options.svgFile->empty());
+    if (!stdoutTaken) {
+        ok = WriteOutput("", [&](std::ostream& out) {
+                 if (options.json)
+                     WriteJson(snapshot, out);
+                 else if (options.all)
+                     PrintText(snapshot, out);
+                 else
+                     PrintSummary(snapshot, out);
+                 return true;
+             }) && ok;
+    }
+    return ok ? 0 : kExitLibrary;
 }

@@ -1,0 +1,153 @@
+#include "TextPrinter.h"
+
+#include "MachineLayout.h"
+#include "Names.h"
+#include "TextFormat.h"
+
+#include <quill/QuillTypes.h>
+
+#include <cstdio>
+#include <sstream>
+
+namespace quillinfo {
+namespace {
+
+constexpr size_t kWidth = 78;
+
+// Words separated by `separator`, wrapped at kWidth after `indent` columns
+// (the first line starts at `column`).
+void PrintWrapped(std::ostream& out, const std::vector<std::string>& words, size_t indent, size_t column,
+                  const char* separator) {
+    std::string line;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string piece = words[i] + (i + 1 < words.size() ? separator : "");
+        if (column + line.size() + piece.size() > kWidth && !line.empty()) {
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            out << line << "\n" << std::string(indent, ' ');
+            line.clear();
+            column = indent;
+        }
+        line += piece;
+    }
+    out << line << "\n";
+}
+
+// "L2 unified 2 MiB", "L1 data TLB 64": enough to tell groups apart.
+std::string ShortRecord(const CacheSnapshot& c) {
+    std::string text = (c.level != 0 ? "L" + std::to_string(c.level) + " " : "") + TypeName(c.type);
+    if (c.role == kRoleTLB) return text + " TLB " + std::to_string(c.numEntries);
+    if (c.entryType == kEntryMicroOp) return text + " " + Count(c.numEntries, "micro-op", "micro-ops");
+    return text + " " + Bytes(c.size);
+}
+
+// What a processor is, without its ids (and without the hypervisor when
+// that is printed once for all).
+std::string Block(const ProcessorSnapshot& p, bool withHypervisor) {
+    std::ostringstream out;
+    out << "  Vendor:        " << Printable(p.vendorString) << " (id " << p.vendorId << ")\n";
+    out << "  Name:          " << (p.name.empty() ? "(none)" : Printable(p.name)) << "\n";
+    out << "  Family/model/stepping: " << SignatureText(p) << "\n";
+    out << "  Counts:        " << Count(p.maxLogicalPerPackage, "logical processor", "logical processors")
+        << " per package, " << Count(p.coresPerPackage, "core", "cores") << " per package, "
+        << Count(p.threadsPerCore, "thread", "threads") << " per core\n";
+    PrintFeatures(out, p.featureBits, "  Features:      ");
+    out << "  Caches, TLBs:  ";
+    std::vector<std::string> records;
+    for (const CacheSnapshot& c : p.caches) records.push_back(ShortRecord(c));
+    if (records.empty()) records.push_back("none reported");
+    PrintWrapped(out, records, 17, 17, ", ");
+    if (withHypervisor) out << "  Hypervisor:    " << HypervisorText(p.hypervisor) << "\n";
+    return out.str();
+}
+
+void PrintProcessorGroups(const MachineSnapshot& s, bool hypervisorOnce, std::ostream& out) {
+    std::vector<std::pair<std::string, std::vector<uint32_t>>> groups;
+    for (const ProcessorSnapshot& p : s.processors) {
+        const std::string block = Block(p, !hypervisorOnce);
+        auto group = groups.begin();
+        while (group != groups.end() && group->first != block) ++group;
+        if (group == groups.end()) group = groups.insert(groups.end(), {block, {}});
+        group->second.push_back(p.logicalIndex);
+    }
+    for (const auto& [block, indices] : groups) {
+        out << "\n" << (indices.size() == 1 ? "Processor " : "Processors ") << Ranges(indices);
+        if (groups.size() > 1) out << " (" << Count(indices.size(), "processor", "processors") << " alike)";
+        out << "\n" << block;
+    }
+}
+
+// logical index -> APIC id, SMT, core, package, three to a line.
+void PrintIdTable(const MachineSnapshot& s, std::ostream& out) {
+    out << "\nProcessor ids (cpu: logical index; smt, core, pkg: ids within core and package)\n";
+    constexpr size_t kColumns = 3;
+    const size_t rows = (s.processors.size() + kColumns - 1) / kColumns;
+    for (size_t c = 0; c < kColumns && c < s.processors.size(); ++c) out << (c ? "  " : "") << "  cpu   apic smt core pkg";
+    out << "\n";
+    // Column-major, so the eye reads down the logical indices.
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t c = 0; c < kColumns; ++c) {
+            const size_t i = c * rows + r;
+            if (i >= s.processors.size()) break;
+            const ProcessorSnapshot& p = s.processors[i];
+            char cell[64];
+            std::snprintf(cell, sizeof cell, "%s%5u %6s %3u %4u %3u", c ? "  " : "", p.logicalIndex,
+                          Hex(p.apicId).c_str(), unsigned{p.smtId}, unsigned{p.coreId}, unsigned{p.packageId});
+            out << cell;
+        }
+        out << "\n";
+    }
+}
+
+std::vector<uint32_t> Indices(const MachineSnapshot& s, const std::vector<size_t>& positions) {
+    std::vector<uint32_t> indices;
+    for (const size_t p : positions) indices.push_back(s.processors[p].logicalIndex);
+    return indices;
+}
+
+void PrintCaches(const MachineSnapshot& s, std::ostream& out) {
+    const std::vector<CacheKind> kinds = GroupCaches(s);
+    out << "\nCaches and TLBs (each distinct one once; processors by logical index)\n";
+    if (kinds.empty()) out << "  none reported\n";
+    for (const CacheKind& kind : kinds) {
+        std::string line = "  " + DescribeRecord(*kind.record);
+        std::vector<uint32_t> all;
+        bool private_ = true;
+        for (const CacheInstance& i : kind.instances) {
+            const std::vector<uint32_t> indices = Indices(s, i.holders);
+            all.insert(all.end(), indices.begin(), indices.end());
+            private_ = private_ && i.holders.size() == 1;
+        }
+        if (!HasSharing(*kind.record)) {
+            out << line << "; on processors " << Ranges(all) << "\n";
+            continue;
+        }
+        const size_t n = kind.instances.size();
+        if (n == 1) {
+            out << line << "; 1 instance, " << (all.size() == 1 ? "on processor " : "shared by processors ")
+                << Ranges(all) << "\n";
+        } else if (private_) {
+            out << line << "; " << n << " instances, one per processor (" << Ranges(all) << ")\n";
+        } else {
+            out << line << "; " << n << " instances, shared by\n    ";
+            std::vector<std::string> sets;
+            for (const CacheInstance& i : kind.instances) sets.push_back("[" + Ranges(Indices(s, i.holders)) + "]");
+            PrintWrapped(out, sets, 4, 4, " ");
+        }
+    }
+}
+
+}  // namespace
+
+void PrintSummary(const MachineSnapshot& s, std::ostream& out) {
+    PrintSystem(s, out);
+    bool hypervisorOnce = !s.processors.empty();
+    const std::string first = s.processors.empty() ? "" : HypervisorText(s.processors[0].hypervisor);
+    for (const ProcessorSnapshot& p : s.processors) hypervisorOnce = hypervisorOnce && HypervisorText(p.hypervisor) == first;
+    PrintProcessorGroups(s, hypervisorOnce, out);
+    if (hypervisorOnce) out << "\nHypervisor (all processors): " << first << "\n";
+    if (!s.processors.empty()) PrintIdTable(s, out);
+    PrintCaches(s, out);
+    PrintReports(s, out);
+}
+
+}  // namespace quillinfo

@@ -1,0 +1,22 @@
+// --svg: a picture of the machine. Packages hold their cores, cores hold
+// their logical processors (with APIC ids) and list their TLBs; every cache
+// is a bar under exactly the processors that share it (several bars in one
+// group where those processors do not sit side by side). Cores wrap into
+// rows, so the picture stays readable from 1 to 64 processors.
+//
+// For tools and tests: each logical processor is a <g class="cpu"> with
+// data-apic-id (the initial APIC id, the id caches name their sharers by),
+// data-logical-index and data-row; each cache a <g class="cache"> with
+// data-level, data-type, data-size (bytes) and data-sharing (the APIC ids
+// that share it, space-separated, ascending), its bars with data-row.
+#pragma once
+
+#include "Snapshot.h"
+
+#include <ostream>
+
+namespace quillinfo {
+
+void WriteSvg(const MachineSnapshot& snapshot, std::ostream& out);
+
+}  // namespace quillinfo
