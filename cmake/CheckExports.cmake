@@ -1,7 +1,8 @@
 cmake_minimum_required(VERSION 3.22)
 cmake_minimum_required(VERSION 3.22)
-# Checks that a product exports the library's 23 functions (plus the QuillSim
-# control functions for the simulated product) and nothing else.
+# Checks that a product exports the library's 23 functions and its
+# extensions (plus the QuillSim control functions for the simulated product)
+# and nothing else.
 # -DLIB=<library> -DSIM=ON|OFF -DOBJDUMP=<objdump> -DNM=<nm>
 set(expected
   CastCPUDescription CastCacheDescription CastHypervisorDescription CastMachineDescription
@@ -10,6 +11,8 @@ set(expected
   GetMachineDescription GetProcessorFeatureDescriptor HyperThreaded LogicalProcessorsPerCore
   MaxCoresPerPackage NumLogicalProcessors NumLogicalProcessorsInCurrentProcess NumPackages
   OverrideInternalSafetyChecks SetQuillDetailedErrorReportCallback SetQuillErrorReportCallback)
+# Extensions beside the 23, in both products.
+list(APPEND expected SetQuillDescriptionRules)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")

@@ -39,6 +39,17 @@ QUILL_API uint8_t LogicalProcessorsPerCore();
 QUILL_API uint64_t DataCacheSize(uint32_t level);
 QUILL_API uint32_t DataCacheEntrySize(uint32_t level);
 QUILL_API uint32_t DataCacheEntryType(uint32_t level);
+
+// Extension beside the 23: the rules by which processors are described.
+// kQuillRulesClassic (the default) gives the answers this library has always
+// given; kQuillRulesCurrent describes today's processors as they are (AMD and
+// Hygon caches and cores from leaves 0x8000001D and 0x8000001E, Hygon and
+// Zhaoxin as vendors of their own, leaf 4 caches on Centaur, processors told
+// apart by their full APIC id). Returns the rules in force before the call;
+// any other value is reported and changes nothing. A change forgets the
+// topology of the processors described so far.
+enum { kQuillRulesClassic = 0, kQuillRulesCurrent = 1 };
+QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
 }
 
 #endif

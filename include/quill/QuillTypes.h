@@ -41,7 +41,11 @@ enum {
     kVendorRise = 8,
     kVendorSiS = 9,
     kVendorNSC = 10,
-    kVendorVortex86 = 11
+    kVendorVortex86 = 11,
+    /* Vendors of their own only under kQuillRulesCurrent (Quill.h); the
+     * classic rules describe them as unknown vendors. */
+    kVendorHygon = 12,
+    kVendorZhaoxin = 13
 };
 
 /* Hypervisor vendors (leaf 0x40000000 signature). */

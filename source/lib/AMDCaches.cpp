@@ -1,7 +1,9 @@
 // The caches and TLBs of AMD processors: leaves 0x80000005 (level 1),
-// 0x80000006 (level 2 and 3) and 0x80000019 (1 GB page TLBs).
+// 0x80000006 (level 2 and 3) and 0x80000019 (1 GB page TLBs), or under the
+// current rules the caches of leaf 0x8000001D.
 #include "AMDDataCollector.h"
 
+#include "DeterministicCache.h"
 #include "Quill.h"
 #include "QuillPlatform.h"
 
@@ -39,6 +41,8 @@ struct AMDCacheSource {
     uint64_t secondPage;  // TLB: the second page size an entry can map (0 = none)
     bool isL3;
 };
+
+constexpr uint32_t kLeafCacheProperties = 0x8000001D;
 
 constexpr uint32_t k2MB = 0x200000;
 constexpr uint32_t k4MB = 0x400000;
@@ -131,6 +135,9 @@ void AMDDataCollector::ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t l
 }
 
 void AMDDataCollector::CollectCaches(CPUData& record) {
+    // Leaf 0x8000001D, where the current rules read it, tells every cache
+    // with its sharers; the older leaves then give the TLBs alone.
+    const bool deterministic = UsesTopologyExtensions() && FindLeaf(kLeafCacheProperties) != nullptr;
     for (const AMDCacheSource& source : kAMDCacheSources) {
         const RawCPUIDData* data = FindLeaf(source.leaf);
         if (data == nullptr) continue;
@@ -138,7 +145,7 @@ void AMDDataCollector::CollectCaches(CPUData& record) {
         if (source.isTLB) {
             ParseAMDTLB(record.m_caches, source.level, reg, source.mask, static_cast<uint32_t>(source.unit),
                         source.secondPage);
-        } else {
+        } else if (!deterministic) {
             ParseAMDCache(record.m_caches, source.level, source.type, reg, source.mask, source.assocMask,
                           source.unit, source.isL3);
         }
@@ -152,4 +159,5 @@ void AMDDataCollector::CollectCaches(CPUData& record) {
             AddSharingProcessor(cache, record.m_apicID);
         }
     }
+    if (deterministic) AppendDeterministicCaches(m_rawData, kLeafCacheProperties, record);
 }

@@ -1,5 +1,6 @@
 #include "AMDDataCollector.h"
 
+#include "DescriptionRules.h"
 #include "Quill.h"
 #include "QuillPlatform.h"
 
@@ -46,10 +47,17 @@ constexpr LeafRange kAMDLeaves[] = {
     {0x8000000A, 0x8000000A},
     {0x80000019, 0x80000019},
 };
+// Under the current rules also the cache and topology leaves of the
+// topology extensions.
+constexpr LeafRange kAMDCurrentRulesLeaves[] = {
+    {0x00000000, 0x00000001}, {0x80000000, 0x80000008}, {0x8000000A, 0x8000000A},
+    {0x80000019, 0x80000019}, {0x8000001D, 0x8000001E},
+};
 
 constexpr uint32_t kLeafExtendedFeatures = 0x80000001;
 constexpr uint32_t kLeafPowerManagement = 0x80000007;
 constexpr uint32_t kLeafAddressSizes = 0x80000008;
+constexpr uint32_t kLeafProcessorTopology = 0x8000001E;
 
 // Leaf 0x80000001 flags beyond those of the x86/x64 base.
 const FeatureBit kAMDExtendedEdx[] = {{22, Feature::MMXX}, {31, Feature::_3DNow}, {30, Feature::_3DNowExt}};
@@ -79,11 +87,13 @@ uint32_t BitsNeeded(uint32_t value) {
 AMDDataCollector::AMDDataCollector() : x86_x64_DataCollector(kAMDNameTable, kAMDNameTableSize, "AMD") {}
 
 bool AMDDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
+    if (leaf == 0x8000001D || leaf == kLeafProcessorTopology) return !UsesTopologyExtensions();
     return !LeafInRanges(kAMDLeaves, leaf);
 }
 
 bool AMDDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kAMDLeaves, from, leaf);
+    return UseCurrentRules() ? NextLeafInRanges(kAMDCurrentRulesLeaves, from, leaf)
+                             : NextLeafInRanges(kAMDLeaves, from, leaf);
 }
 
 void AMDDataCollector::CollectIdentification(CPUData& record) {
@@ -134,8 +144,11 @@ void AMDDataCollector::CollectTopology(CPUData& record) {
     const RawCPUIDData* leaf1 = FindLeaf(1);
     const RawCPUIDData* ext1 = FindLeaf(kLeafExtendedFeatures);
     const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
+    const RawCPUIDData* ext1E = UsesTopologyExtensions() ? FindLeaf(kLeafProcessorTopology) : nullptr;
 
-    if (leaf1 != nullptr && ext1 != nullptr && record.m_features.Has(Feature::MT)) {
+    if (ext1E != nullptr && record.m_features.Has(Feature::MT)) {
+        CollectExtendedTopology(record, *ext1E, ext8);
+    } else if (leaf1 != nullptr && ext1 != nullptr && record.m_features.Has(Feature::MT)) {
         // Width of the core number inside the APIC id (0: not reported).
         const uint32_t coreIDWidth = ext8 != nullptr ? (ext8->m_ecx >> 12) & 0xF : 0;
         uint32_t shift = 0;

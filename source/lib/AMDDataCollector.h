@@ -30,8 +30,18 @@ public:
 
     bool IsReservedCPUIDFunc(uint32_t leaf) override;
     bool NextCandidateLeaf(uint32_t from, uint32_t* leaf) override;
+    // Also gathers the sub-leaves of leaf 0x8000001D.
+    void CollectFunction(uint32_t leaf) override;
 
 private:
+    // Under the current rules, a processor of family 15h or later with the
+    // topology extensions: its caches come from leaf 0x8000001D and its
+    // place from leaf 0x8000001E (AMDTopologyExtensions.cpp). Needs only
+    // leaves 1 and 0x80000001, so it holds while gathering too.
+    bool UsesTopologyExtensions() const;
+    // Ids and counts from leaves 0x8000001E and 0x80000008.
+    void CollectExtendedTopology(CPUData& record, const RawCPUIDData& ext1E, const RawCPUIDData* ext8);
+
     // Ways of an encoded associativity field of `width` bits (8 or 4);
     // kFullyAssociative for full associativity and for unknown codes.
     static uint32_t DecodeAMDAssociativity(uint32_t encoded, uint32_t width);

@@ -1,5 +1,7 @@
 #include "Quill.h"
 
+#include "DescriptionRules.h"
+
 #include <iterator>
 
 void CPUCacheData::Destroy(uint32_t deleteFlags) {
@@ -36,5 +38,6 @@ void AddSharingProcessor(CPUCacheData& cache, uint32_t apicID) {
     const uint32_t mask = (uint32_t(1) << width) - 1;
     cache.m_indexInGroup = apicID & mask;
     cache.m_groupID = apicID & ~mask;
-    cache.m_sharingIDs.insert(static_cast<uint16_t>(apicID & 0xFF));
+    // The current rules keep ids past 255 apart.
+    cache.m_sharingIDs.insert(static_cast<uint16_t>(apicID & (UseCurrentRules() ? 0xFFFF : 0xFF)));
 }

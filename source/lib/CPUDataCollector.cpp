@@ -3,6 +3,7 @@
 #include "AMDDataCollector.h"
 #include "CPUVendor.h"
 #include "CentaurDataCollector.h"
+#include "DescriptionRules.h"
 #include "CyrixDataCollector.h"
 #include "IntelDataCollector.h"
 #include "NSCDataCollector.h"
@@ -14,6 +15,7 @@
 #include "TransmetaDataCollector.h"
 #include "UMCDataCollector.h"
 #include "Vortex86DataCollector.h"
+#include "ZhaoxinDataCollector.h"
 
 #include <cstdio>
 #include <exception>
@@ -40,6 +42,13 @@ const Maker kCollectorMakers[] = {
     &Make<NSCDataCollector>,      &Make<Vortex86DataCollector>,
 };
 constexpr uint32_t kNumMakers = sizeof(kCollectorMakers) / sizeof(kCollectorMakers[0]);
+
+// The vendors of their own under the current rules, from kVendorHygon on.
+const Maker kCurrentRulesMakers[] = {
+    &Make<AMDDataCollector>,      // kVendorHygon
+    &Make<ZhaoxinDataCollector>,  // kVendorZhaoxin
+};
+constexpr uint32_t kNumCurrentRulesMakers = sizeof(kCurrentRulesMakers) / sizeof(kCurrentRulesMakers[0]);
 
 }  // namespace
 
@@ -80,6 +89,8 @@ CPUDataCollector* CPUDataCollector::Create(uint32_t vendorID, const char* vendor
             return new (std::nothrow) Genericx86DataCollector(nullptr, 0, vendorString);
         }
         if (vendorID < kNumMakers) return kCollectorMakers[vendorID]();
+        if (UseCurrentRules() && vendorID - kNumMakers < kNumCurrentRulesMakers)
+            return kCurrentRulesMakers[vendorID - kNumMakers]();
         return new (std::nothrow) CPUDataCollector();
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -1,5 +1,7 @@
 #include "CPUVendor.h"
 
+#include "DescriptionRules.h"
+
 #include <cstring>
 
 namespace {
@@ -33,6 +35,13 @@ const CPUVendorEntry kVendorTable[kNumCPUVendorEntries] = {
     {kHypervisorUnknown, "< Unknown > "},
 };
 
+// Processor vendors known only under the current rules. They stand outside
+// the table so that its rows, ids and ends stay as they are.
+const CPUVendorEntry kCurrentRulesVendors[] = {
+    {kVendorHygon, "HygonGenuine"},
+    {kVendorZhaoxin, "  Shanghai  "},
+};
+
 constexpr uint32_t kProcessorDefaultRow = 0;
 constexpr uint32_t kHypervisorDefaultRow = 14;
 
@@ -53,6 +62,10 @@ const CPUVendorEntry* FindVendorByID(uint32_t id, bool hypervisorHalf) {
         if (kVendorTable[row].id == id) return &kVendorTable[row];
         if (kVendorTable[row].id == 0) break;
     }
+    if (!hypervisorHalf && UseCurrentRules()) {
+        for (const CPUVendorEntry& entry : kCurrentRulesVendors)
+            if (entry.id == id) return &entry;
+    }
     return &kVendorTable[first];
 }
 
@@ -61,6 +74,10 @@ const CPUVendorEntry* FindVendorByString(const char* vendor, bool hypervisorHalf
         for (uint32_t row = DefaultRow(hypervisorHalf) + 1; row < kNumCPUVendorEntries; ++row) {
             if (std::strncmp(kVendorTable[row].vendor, vendor, 12) == 0) return &kVendorTable[row];
             if (kVendorTable[row].id == 0) break;
+        }
+        if (!hypervisorHalf && UseCurrentRules()) {
+            for (const CPUVendorEntry& entry : kCurrentRulesVendors)
+                if (std::strncmp(entry.vendor, vendor, 12) == 0) return &entry;
         }
     }
     return &kVendorTable[kProcessorDefaultRow];

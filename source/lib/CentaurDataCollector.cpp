@@ -1,5 +1,7 @@
 #include "CentaurDataCollector.h"
 
+#include "DescriptionRules.h"
+#include "DeterministicCache.h"
 #include "Quill.h"
 #include "QuillPlatform.h"
 
@@ -33,6 +35,22 @@ constexpr LeafRange kCentaurLeaves[] = {
     {0x80000008, 0x80000008},
 };
 
+// Under the current rules also leaf 4 (Zhaoxin and the later Centaur parts)
+// and, for the vendors whose collector reads it, leaf 0xB.
+constexpr LeafRange kCentaurCurrentRulesLeaves[] = {
+    {0x00000000, 0x00000001}, {0x00000004, 0x00000004}, {0x0000000B, 0x0000000B},
+    {0x80000000, 0x80000006}, {0x80000008, 0x80000008},
+};
+
+constexpr uint32_t kLeafCacheParameters = 0x4;
+constexpr uint32_t kLeafTopology = 0xB;
+// Upper bounds of the sub-leaf walks: a handful of caches, two levels.
+constexpr uint32_t kMaxCacheSubleaves = 32;
+constexpr uint32_t kMaxTopologySubleaves = 16;
+
+// Leaf 0xB ends its list with a sub-leaf of no shift and no processors.
+bool IsTopologyEnd(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 && (raw.m_ebx & 0xFFFF) == 0; }
+
 constexpr uint32_t kLeafL1Caches = 0x80000005;
 constexpr uint32_t kLeafL2Cache = 0x80000006;
 constexpr uint32_t kLeafAddressSizes = 0x80000008;
@@ -56,11 +74,33 @@ CentaurDataCollector::CentaurDataCollector()
     : x86_x64_DataCollector(kCentaurNameTable, kCentaurNameTableSize, "Centaur") {}
 
 bool CentaurDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
+    if (leaf == kLeafCacheParameters) return !UseCurrentRules();
     return !LeafInRanges(kCentaurLeaves, leaf);
 }
 
 bool CentaurDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kCentaurLeaves, from, leaf);
+    return UseCurrentRules() ? NextLeafInRanges(kCentaurCurrentRulesLeaves, from, leaf)
+                             : NextLeafInRanges(kCentaurLeaves, from, leaf);
+}
+
+void CentaurDataCollector::CollectFunction(uint32_t leaf) {
+    x86_x64_DataCollector::CollectFunction(leaf);
+    bool (*isEnd)(const RawCPUIDData&) = nullptr;
+    uint32_t maxSubleaves = 0;
+    if (leaf == kLeafCacheParameters) {
+        isEnd = IsDeterministicCacheEnd;
+        maxSubleaves = kMaxCacheSubleaves;
+    } else if (leaf == kLeafTopology) {
+        isEnd = IsTopologyEnd;
+        maxSubleaves = kMaxTopologySubleaves;
+    } else {
+        return;
+    }
+    // A list that ends at once is kept out of the store altogether.
+    if (isEnd(m_rawData.back()))
+        m_rawData.pop_back();
+    else
+        CollectSubleaves(m_rawData, leaf, maxSubleaves, isEnd);
 }
 
 void CentaurDataCollector::CollectFeatures(CPUData& record) {
@@ -97,6 +137,9 @@ void CentaurDataCollector::ParseVIACache(CPUData& record, uint32_t level, uint32
 }
 
 void CentaurDataCollector::CollectCaches(CPUData& record) {
+    // Leaf 4, where the current rules gather it, lists every cache (the L3
+    // too) with its sharers; leaf 0x80000005 then gives the TLBs alone.
+    const bool deterministic = FindLeaf(kLeafCacheParameters) != nullptr;
     if (const RawCPUIDData* l1 = FindLeaf(kLeafL1Caches)) {
         // EBX: instruction TLB in the low half, data TLB in the high half,
         // each entries then ways. The page size is not reported.
@@ -111,10 +154,13 @@ void CentaurDataCollector::CollectCaches(CPUData& record) {
             tlb.m_associativity = value >> 8;
             record.m_caches.push_back(tlb);
         }
-        ParseVIACache(record, 1, kTypeData, l1->m_ecx);
-        ParseVIACache(record, 1, kTypeInstruction, l1->m_edx);
+        if (!deterministic) {
+            ParseVIACache(record, 1, kTypeData, l1->m_ecx);
+            ParseVIACache(record, 1, kTypeInstruction, l1->m_edx);
+        }
     }
-    if (const RawCPUIDData* l2 = FindLeaf(kLeafL2Cache)) {
+    const RawCPUIDData* l2 = deterministic ? nullptr : FindLeaf(kLeafL2Cache);
+    if (l2 != nullptr) {
         // Kept with type data, as this collector has always described it.
         ParseVIACache(record, 2, kTypeData, l2->m_ecx);
     }
@@ -123,4 +169,5 @@ void CentaurDataCollector::CollectCaches(CPUData& record) {
             AddSharingProcessor(cache, record.m_apicID);
         }
     }
+    if (deterministic) AppendDeterministicCaches(m_rawData, kLeafCacheParameters, record);
 }

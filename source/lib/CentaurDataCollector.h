@@ -18,11 +18,14 @@ public:
     void CollectFeatures(CPUData& record) override;
     // Address widths of leaf 0x80000008; nothing else.
     void CollectTopology(CPUData& record) override;
-    // Level-1 TLBs and caches of leaf 0x80000005, level 2 of 0x80000006.
+    // Level-1 TLBs and caches of leaf 0x80000005, level 2 of 0x80000006;
+    // under the current rules the caches of leaf 4 where it is gathered.
     void CollectCaches(CPUData& record) override;
 
+    // Under the current rules leaf 4 too, with its sub-leaves.
     bool IsReservedCPUIDFunc(uint32_t leaf) override;
     bool NextCandidateLeaf(uint32_t from, uint32_t* leaf) override;
+    void CollectFunction(uint32_t leaf) override;
     // Of the leaf 0x80000001 flags only XD holds on these processors.
     void CollectExtendedFeatures(CPUData& record) override;
 

@@ -2,6 +2,7 @@
 // deterministic data of leaf 4 merged into them, replacing or supplementing
 // them where leaf 2 is wrong or silent, and a cross-check of the L2 against
 // leaf 0x80000006.
+#include "DeterministicCache.h"
 #include "IntelCPUID2Descriptors.h"
 #include "IntelDataCollector.h"
 #include "Quill.h"
@@ -51,40 +52,6 @@ CacheList::const_iterator FindLevel(const CacheList& list, uint32_t level) {
     for (auto it = list.begin(); it != list.end(); ++it)
         if (it->m_level == level) return it;
     return list.end();
-}
-
-// The record of one leaf 4 sub-leaf.
-CPUCacheData MakeLeaf4Cache(const RawCPUIDData& raw, uint32_t apicID) {
-    CPUCacheData cache;
-    cache.m_role = kRoleCache;
-    if (raw.m_eax & (1u << 9)) cache.m_associativity = kFullyAssociative;
-
-    const uint32_t level = (raw.m_eax >> 5) & 0x7;
-    QUILL_CHECK(level < CPUCacheData::kNumDefinedLevels, kSeverityCritical);
-    if (level < CPUCacheData::kNumDefinedLevels) cache.m_level = level;
-
-    const uint32_t type = raw.m_eax & 0x1F;
-    const bool validCacheType = type == kTypeData || type == kTypeInstruction || type == kTypeUnified;
-    QUILL_CHECK(validCacheType, kSeverityCritical);
-    if (validCacheType) cache.m_type = type;
-
-    const uint32_t ways = (raw.m_ebx >> 22) + 1;
-    if (cache.m_associativity != kFullyAssociative) cache.m_associativity = ways;
-    const uint32_t lineSize = (raw.m_ebx & 0xFFF) + 1;
-    const uint32_t partitions = ((raw.m_ebx >> 12) & 0x3FF) + 1;
-    const uint32_t sets = raw.m_ecx + 1;  // wraps to 0 for 0xFFFFFFFF, like the register field
-    cache.m_entrySize = lineSize;
-    cache.m_numEntries = partitions;
-    cache.m_entrySize2 = sets;
-    cache.m_size = uint64_t(sets) * partitions * lineSize * ways;
-
-    cache.m_numSharing = ((raw.m_eax >> 14) & 0xFFF) + 1;
-    cache.m_isShared = cache.m_numSharing > 1;
-    cache.m_hasCacheFlags = true;
-    cache.m_wbinvdCoversLowerLevels = (raw.m_edx & 1) == 0;
-    cache.m_isInclusive = (raw.m_edx & 2) != 0;
-    AddSharingProcessor(cache, apicID);
-    return cache;
 }
 
 // Takes the deterministic data of `from` into `into`; the geometry of `into`
@@ -145,7 +112,7 @@ void IntelDataCollector::CollectCaches(CPUData& record) {
     CacheList unmergedCaches;
     for (const RawCPUIDData& raw : m_rawData) {
         if (raw.m_func != 4) continue;
-        CPUCacheData leaf4Cache = MakeLeaf4Cache(raw, record.m_apicID);
+        CPUCacheData leaf4Cache = MakeDeterministicCache(raw, record.m_apicID);
         for (CPUCacheData& cache : caches)
             if (MatchesForMerge(leaf4Cache, cache)) MergeInto(cache, leaf4Cache);
         if (!leaf4Cache.m_isMerged) unmergedCaches.push_back(leaf4Cache);

@@ -2,6 +2,7 @@
 
 #include <quill/Quill.h>
 
+#include "DescriptionRules.h"
 #include "PutThreadOnCPU.h"
 #include "QuillPlatform.h"
 
@@ -18,6 +19,12 @@ bool s_warnedAboutFailedToCollect = false;
 bool s_warnedAboutNoCPUDataFound = false;
 
 constexpr uint32_t kMaxPasses = 4;
+
+// What tells processors apart: the 8-bit initial APIC id, or under the
+// current rules the full APIC id, which stays distinct past 255.
+uint32_t Identity(const CPUData& record) { return UseCurrentRules() ? record.m_apicID : record.m_initialAPICID; }
+// The id a processor enters into the sharing sets of other processors.
+uint16_t SharingID(const CPUData& record) { return static_cast<uint16_t>(Identity(record)); }
 
 bool HasFeature(const CPUData& record, ProcessorFeatures feature) {
     return static_cast<bool>(record.m_features & feature);
@@ -104,7 +111,7 @@ bool MachineInfo::AddIfNew(CPUData& record) {
             if (stored.m_packageID == record.m_packageID) return false;
     }
     bool added = false;
-    if (!FindByInitialAPICID(record.m_initialAPICID)) {
+    if (!FindByIdentity(Identity(record))) {
         record.m_logicalIndex = static_cast<uint32_t>(m_quills.size());
         if (multiThreaded) {
             // Caches shared within a package learn about each other's sharers.
@@ -114,8 +121,8 @@ bool MachineInfo::AddIfNew(CPUData& record) {
                     auto same = std::find_if(stored.m_caches.begin(), stored.m_caches.end(),
                                              [&](const CPUCacheData& other) { return SameCache(cache, other); });
                     if (same == stored.m_caches.end()) continue;
-                    same->m_sharingIDs.insert(record.m_initialAPICID);
-                    cache.m_sharingIDs.insert(stored.m_initialAPICID);
+                    same->m_sharingIDs.insert(SharingID(record));
+                    cache.m_sharingIDs.insert(SharingID(stored));
                 }
             }
         }
@@ -136,19 +143,19 @@ bool MachineInfo::ComputeIsSymmetric() const {
     return std::all_of(m_quills.begin(), m_quills.end(), [&](const CPUData& other) { return Alike(first, other); });
 }
 
-CPUData* MachineInfo::FindByInitialAPICID(uint32_t apicID) {
+CPUData* MachineInfo::FindByIdentity(uint32_t id) {
     for (CPUData& stored : m_quills)
-        if (stored.m_initialAPICID == apicID) return &stored;
+        if (Identity(stored) == id) return &stored;
     return nullptr;
 }
 
 CPUData* MachineInfo::CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID) {
     if (CollectCPUData(m_scratch, kCurrentProcessor) != kResultOK) return nullptr;
-    const uint32_t collected = m_scratch.m_initialAPICID;
+    const uint32_t collected = Identity(m_scratch);
     if (!anyAPICID && collected != wantedAPICID) return nullptr;
     if (!AddIfNew(m_scratch)) return nullptr;
     m_isSymmetric = ComputeIsSymmetric();
-    CPUData* found = FindByInitialAPICID(collected);
+    CPUData* found = FindByIdentity(collected);
     QUILL_CHECK_MSG(found != nullptr, kSeverityError, "Failed to locate new CPU data entry.");
     QUILL_CHECK_MSG(m_quills.size() <= m_numLogicalProcessors, kSeverityNote,
                     "Collected data for more CPUs than the OS reported. This is possible in certain virtual "
@@ -158,11 +165,22 @@ CPUData* MachineInfo::CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID)
 
 CPUDescription* MachineInfo::GetCPUDescription(uint32_t apicID) {
     if (apicID == kFirstProcessor) return m_quills.empty() ? nullptr : &m_quills.front();
+    if (UseCurrentRules()) return GetCPUDescriptionByFullID(apicID);
     if (apicID == kCurrentProcessor)
         apicID = CurrProcessorID(false) & 0xFF;
     else if (apicID > 255)
         return nullptr;
-    if (CPUData* stored = FindByInitialAPICID(apicID)) return stored;
+    if (CPUData* stored = FindByIdentity(apicID)) return stored;
+    return CollectCurrentIfNew(apicID, false);
+}
+
+CPUDescription* MachineInfo::GetCPUDescriptionByFullID(uint32_t apicID) {
+    if (apicID == kCurrentProcessor) {
+        // Only a description of the current processor tells its full id.
+        if (CollectCPUData(m_scratch, kCurrentProcessor) != kResultOK) return nullptr;
+        apicID = Identity(m_scratch);
+    }
+    if (CPUData* stored = FindByIdentity(apicID)) return stored;
     return CollectCurrentIfNew(apicID, false);
 }
 

@@ -35,7 +35,11 @@ private:
     // Collects on the current processor and stores the record if it is new;
     // the stored record or null.
     CPUData* CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID);
-    CPUData* FindByInitialAPICID(uint32_t apicID);
+    // The stored record of a processor, by the id that tells processors
+    // apart under the rules in force.
+    CPUData* FindByIdentity(uint32_t id);
+    // Slot 7 under the current rules: any full APIC id, not only 8-bit ones.
+    CPUDescription* GetCPUDescriptionByFullID(uint32_t apicID);
 
     std::list<CPUData> m_quills;
     uint32_t m_numLogicalProcessors = 1;

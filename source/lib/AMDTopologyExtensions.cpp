@@ -1,0 +1,79 @@
+// AMD processors under the current rules: from family 15h on, the topology
+// extensions describe every cache with the number of logical processors
+// that share it (leaf 0x8000001D, laid out like Intel's leaf 4) and place
+// the processor by its extended APIC id (leaf 0x8000001E). Hygon processors
+// follow the same rules.
+#include "AMDDataCollector.h"
+
+#include "DescriptionRules.h"
+#include "DeterministicCache.h"
+#include "Quill.h"
+#include "QuillPlatform.h"
+
+QUILL_REVISION("$Id: AMDTopologyExtensions.cpp $");
+
+namespace {
+
+constexpr uint32_t kLeafCacheProperties = 0x8000001D;
+constexpr uint32_t kTopologyExtensionsBit = 1u << 22;  // leaf 0x80000001 ECX
+constexpr uint32_t kFirstTopologyExtensionsFamily = 0x15;
+// Families 15h and 16h group cores in compute units; from 17h on the units
+// of leaf 0x8000001E are cores with their SMT threads.
+constexpr uint32_t kFirstSMTFamily = 0x17;
+// A processor lists a handful of caches; the walk stops here at the latest.
+constexpr uint32_t kMaxCacheSubleaves = 32;
+
+// Bits needed to number `count` items (0 for one item).
+uint32_t IDWidth(uint32_t count) {
+    uint32_t width = 0;
+    for (uint32_t value = count - 1; value != 0; value >>= 1) ++width;
+    return width;
+}
+
+}  // namespace
+
+bool AMDDataCollector::UsesTopologyExtensions() const {
+    if (!UseCurrentRules()) return false;
+    const RawCPUIDData* leaf1 = FindLeaf(1);
+    const RawCPUIDData* ext1 = FindLeaf(0x80000001);
+    if (leaf1 == nullptr || ext1 == nullptr || (ext1->m_ecx & kTopologyExtensionsBit) == 0) return false;
+    const uint32_t baseFamily = (leaf1->m_eax >> 8) & 0xF;
+    const uint32_t family = baseFamily == 0xF ? baseFamily + ((leaf1->m_eax >> 20) & 0xFF) : baseFamily;
+    return family >= kFirstTopologyExtensionsFamily;
+}
+
+void AMDDataCollector::CollectFunction(uint32_t leaf) {
+    x86_x64_DataCollector::CollectFunction(leaf);
+    if (leaf != kLeafCacheProperties) return;
+    if (IsDeterministicCacheEnd(m_rawData.back()))
+        m_rawData.pop_back();  // no cache listed: the older leaves describe them
+    else
+        CollectSubleaves(m_rawData, leaf, kMaxCacheSubleaves, IsDeterministicCacheEnd);
+}
+
+void AMDDataCollector::CollectExtendedTopology(CPUData& record, const RawCPUIDData& ext1E, const RawCPUIDData* ext8) {
+    const uint32_t apicID = ext1E.m_eax;  // the extended (x2)APIC id
+    const bool smtUnits = record.m_family >= kFirstSMTFamily;
+    const uint32_t threads = smtUnits ? ((ext1E.m_ebx >> 8) & 0xFF) + 1 : 1;
+    // Leaf 0x80000008 ECX: logical processors per package less one, and the
+    // width of their part of the APIC id (0: as wide as the count needs).
+    const uint32_t logical = ext8 != nullptr ? (ext8->m_ecx & 0xFF) + 1 : threads;
+    uint32_t packageShift = ext8 != nullptr ? (ext8->m_ecx >> 12) & 0xF : 0;
+    if (packageShift == 0) packageShift = IDWidth(logical);
+    const uint32_t smtWidth = IDWidth(threads);
+    const uint32_t cores = logical / threads;
+
+    record.m_apicID = apicID;
+    // Counts of 256 and more do not fit: 0 leaves them to the topology cache.
+    record.m_maxLogicalPerPackage = static_cast<uint8_t>(logical);
+    record.m_coresPerPackage = static_cast<uint8_t>(cores);
+    record.m_threadsPerCore = static_cast<uint8_t>(threads);
+    record.m_smtID = static_cast<uint8_t>(apicID & ((1u << smtWidth) - 1));
+    // Before family 17h leaf 0x8000001E numbers compute units: a core is then
+    // its processor's place in the package's part of the APIC id.
+    record.m_coreID = smtUnits ? static_cast<uint8_t>(ext1E.m_ebx & 0xFF)
+                               : static_cast<uint8_t>((apicID & ((1u << packageShift) - 1)) >> smtWidth);
+    record.m_packageID = static_cast<uint8_t>(apicID >> packageShift);
+    if (cores > 1) record.m_features |= Feature::MC;
+    if (threads > 1) record.m_features |= Feature::HT;
+}
