@@ -67,3 +67,11 @@ if(TARGET quillinfo)
                          ENVIRONMENT "QUILLINFO_RUNNER=${quill_runner}" ${QUILL_WINE_FIXTURE})
   endif()
 endif()
+
+# Slot positions under the MSVC ABI (clang's layout for that target), under
+# this compiler's Itanium ABI and in quill/QuillC.h agree.
+find_program(QUILL_CLANGXX clang++)
+if(QUILL_CLANGXX AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME abi.vtable_layout COMMAND bash ${CMAKE_SOURCE_DIR}/tests/abi/vtable_layout.sh ${CMAKE_SOURCE_DIR}
+           ${CMAKE_BINARY_DIR}/vtable-layout ${CMAKE_CXX_COMPILER})
+endif()

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, if anything is missing.
 #   scripts/setup-debian.sh            compilers, CMake, Ninja, GoogleTest, Benchmark
-#   scripts/setup-debian.sh --windows  the same plus mingw-w64 and Wine
+#   scripts/setup-debian.sh --windows  the same plus mingw-w64, Wine and the tools of the Windows zip
 set -euo pipefail
 
-packages=(cmake ninja-build g++ gcc clang binutils libgtest-dev libbenchmark-dev python3)
+packages=(cmake ninja-build g++ gcc clang binutils libgtest-dev libbenchmark-dev python3 pkg-config)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(mingw-w64 wine64)
+  # llvm (llvm-dlltool) and lld (lld-link) make and use the MSVC import library.
+  packages+=(mingw-w64 wine64 llvm lld zip unzip)
 fi
 
 missing=()

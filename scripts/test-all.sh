@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: Linux (GCC), Linux under AddressSanitizer and
-# UndefinedBehaviorSanitizer, Linux with Clang, and the Windows DLL under Wine.
+# UndefinedBehaviorSanitizer, Linux with Clang, and the Windows DLL under Wine;
+# then the install tree and the Windows SDK zip, used as other projects would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh --windows
@@ -10,6 +11,7 @@ echo "== Linux"
 cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILL_BENCH=ON >/dev/null
 cmake --build build/linux -j "$jobs"
 ctest --test-dir build/linux -j "$jobs" --output-on-failure
+scripts/check-install.sh build/linux
 
 echo "== Linux, sanitizers"
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=ON >/dev/null
@@ -26,3 +28,5 @@ cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build/mingw -j "$jobs"
 ctest --test-dir build/mingw -j "$jobs" --output-on-failure
+scripts/package-windows.sh build/mingw >/dev/null
+scripts/check-windows-sdk.sh build/mingw

@@ -53,7 +53,13 @@ std::string DefaultLibraryPath(bool simulated) {
 #else
     const char separator = '/';
 #endif
-    return ExecutableDirectory() + separator + (simulated ? kSimulatedName : kNativeName);
+    std::string beside = ExecutableDirectory() + separator + (simulated ? kSimulatedName : kNativeName);
+#if defined(QUILL_NATIVE_SONAME) && defined(QUILL_SIM_SONAME)
+    // Installed, the library lives in the library folder instead: its SONAME
+    // alone lets the loader find it through this program's run path.
+    if (access(beside.c_str(), F_OK) != 0) return simulated ? QUILL_SIM_SONAME : QUILL_NATIVE_SONAME;
+#endif
+    return beside;
 }
 
 void* Library::Symbol(const char* name) const {
