@@ -2,9 +2,9 @@
 // bytes: every collector must survive whatever a processor or a hypervisor
 // answers, without a crash, a hang or a sanitizer finding.
 //
-// Input: one byte of processor count, one byte of vendor choice, then records
-// of 24 bytes (processor, leaf, sub-leaf, EAX, EBX, ECX, EDX; the processor
-// and the leaf's high byte are folded into the interesting ranges).
+// Input layout: CPUIDFuzzInput.h.
+#include "CPUIDFuzzInput.h"
+
 #include <quill/Quill.h>
 #include <quill/QuillSim.h>
 
@@ -14,10 +14,7 @@
 
 namespace {
 
-const char* const kVendors[] = {"GenuineIntel", "AuthenticAMD", "CentaurHauls", "CyrixInstead",
-                                "GenuineTMx86", "UMC UMC UMC ", "NexGenDriven", "RiseRiseRise",
-                                "SiS SiS SiS ", "Geode by NSC", "Vortex86 SoC", "HygonGenuine"};
-const uint32_t kLeafBases[] = {0x00000000, 0x80000000, 0x40000000, 0x80860000, 0x5F584C56};
+using namespace fuzzinput;
 
 uint32_t Read32(const uint8_t* p) {
     uint32_t v;
@@ -48,17 +45,17 @@ void Walk(CPUDescription* cpu) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     SetQuillErrorReportCallback(&Silence);
-    const uint32_t processors = 1 + data[0] % 4;
+    const uint32_t processors = 1 + data[0] % kMaxProcessors;
     QuillSimCreateMachine(processors);
-    const char* vendor = kVendors[data[1] % (sizeof kVendors / sizeof kVendors[0])];
+    const char* vendor = kVendors[data[1] % kNumVendors];
     uint32_t name[3];
     std::memcpy(name, vendor, 12);
     for (uint32_t p = 0; p < processors; ++p) QuillSimSetCPUID(p, 0, 0, 0x20, name[0], name[2], name[1]);
-    for (size_t at = 2; at + 24 <= size; at += 24) {
+    for (size_t at = 2; at + kRecordSize <= size; at += kRecordSize) {
         const uint8_t* r = data + at;
         const uint32_t processor = r[0] % processors;
-        const uint32_t leaf = kLeafBases[r[1] % 5] + (Read32(r + 4) & 0xFF);
-        const uint32_t subleaf = r[2] % 40;
+        const uint32_t leaf = kLeafBases[r[1] % kNumLeafBases] + (Read32(r + 4) & 0xFF);
+        const uint32_t subleaf = r[2] % kMaxSubleaf;
         QuillSimSetCPUID(processor, leaf, subleaf, Read32(r + 8), Read32(r + 12), Read32(r + 16), Read32(r + 20));
     }
     ClearAllCachedMachineDescriptors();

@@ -25,9 +25,7 @@ const char kFailure[] = "CPU information collection failed! Assuming minimal fun
 const char kUnknownVendor[] = "Unrecognized CPU vendor: ";
 
 fs::path DumpRoot() {
-    const fs::path shared = "/work/shared/cpuid-dumps";
     std::error_code ec;
-    if (fs::is_directory(shared, ec)) return shared;
     const fs::path relative = fs::path(QUILL_TEST_DATA_DIR "/../../../shared/cpuid-dumps").lexically_normal();
     if (fs::is_directory(relative, ec)) return relative;
     return {};

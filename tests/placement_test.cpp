@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 TEST(Placement, IndicesCountTheSetBitsOfAHoledActiveMask) {
     ASSERT_EQ(0, QuillSimCreateMachine(4));
     QuillSimSetSystemInfo(3, 0xB);  // bits 0, 1 and 3
@@ -134,4 +136,42 @@ TEST(Placement, PriorityIsPutBackAndAFailedChangeIsReported) {
     ASSERT_EQ(1u, capture.Reports().size());
     EXPECT_EQ("Failed to change thread priority.", capture.Reports()[0].message);
     EXPECT_EQ(1, capture.Reports()[0].severity);
+}
+
+// A thread pinned anywhere, processor 31 alone included, gets exactly its own
+// affinity back from every query that moves it.
+TEST(Placement, EveryMovingQueryPutsBackTheThreadsOwnAffinity) {
+    ReportCapture capture;
+    CreateSimpleMachine(64, "GenuineIntel", 1, 0x633);
+    SetCPUIDAll(0x40000000, 0, 0x40000001, 0x4D4D5658, 0x4D4D5658, 0x4D4D5658);  // "XVMM"
+    using Query = void (*)();
+    const Query queries[] = {
+        [] {
+            MachinePtr machine(GetMachineDescription());
+            auto* cpu = static_cast<CPUDescriptionExtended*>(machine->GetCPUDescriptionByIndex(5));
+            if (HypervisorDescription* hv = cpu->GetHypervisorDescription()) hv->Release();
+        },
+        [] {
+            auto* cpu = static_cast<CPUDescriptionExtended*>(GetCPUDescription());
+            if (HypervisorDescription* hv = cpu->GetHypervisorDescription()) hv->Release();
+            cpu->Release();
+        },
+        [] { NumPackages(); },
+        [] { MaxCoresPerPackage(); },
+        [] { HyperThreaded(); },
+        [] { LogicalProcessorsPerCore(); },
+        [] { DataCacheSize(1); },
+        [] { DataCacheEntrySize(1); },
+        [] { DataCacheEntryType(1); },
+    };
+    std::vector<uint64_t> masks = {0xC0000000, 0x80000001, 0xFFFFFFFF00000000, 0x8000000080000000, ~uint64_t(0)};
+    for (uint32_t bit = 0; bit < 64; ++bit) masks.push_back(uint64_t(1) << bit);
+    for (uint64_t mask : masks) {
+        ASSERT_EQ(0, QuillSimSetThreadAffinity(mask));
+        for (size_t query = 0; query < sizeof queries / sizeof queries[0]; ++query) {
+            queries[query]();
+            EXPECT_EQ(mask, QuillSimThreadAffinity()) << "query " << query;
+        }
+    }
+    EXPECT_NE(0, QuillSimSetThreadAffinity(0));
 }

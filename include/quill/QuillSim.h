@@ -60,6 +60,10 @@ QUILL_SIM_API void QuillSimSetProcessMask(uint64_t mask);
 QUILL_SIM_API void QuillSimSetCurrentProcessor(uint32_t processor);
 QUILL_SIM_API uint32_t QuillSimCurrentProcessor(void);
 QUILL_SIM_API uint64_t QuillSimThreadAffinity(void);
+/* Sets the thread's affinity as SetThreadAffinityMask would: a non-zero mask
+ * inside the process mask; the thread moves to the lowest processor of the
+ * mask unless it already runs inside it. Returns 0 on success. */
+QUILL_SIM_API int QuillSimSetThreadAffinity(uint64_t mask);
 
 /* Fault injection. */
 /* A move onto exactly this processor is refused with this error (0 ends it). */

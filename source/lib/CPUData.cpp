@@ -35,6 +35,7 @@ void CPUData::Reset() {
     m_caches.clear();
     m_name[0] = '\0';
     m_logicalIndex = 0;
+    m_collectedOn = kCurrentProcessor;
     m_affinityBit = 0;
     m_affinityMask = 1;
 }
@@ -86,7 +87,9 @@ CacheDescription* CPUData::GetCache(uint32_t index) const {
     return const_cast<CPUCacheData*>(&*std::next(m_caches.begin(), index));
 }
 
-HypervisorDescription* CPUData::GetHypervisorDescription() const { return DescribeHypervisor(m_logicalIndex); }
+HypervisorDescription* CPUData::GetHypervisorDescription() const {
+    return DescribeHypervisor(m_collectedOn, m_logicalIndex);
+}
 
 extern "C" QUILL_API bool CastCPUDescription(uint32_t version, CPUDescription* description, CPUDescription** out) {
     if (!out) return false;

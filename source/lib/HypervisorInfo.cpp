@@ -112,11 +112,11 @@ HypervisorDataCollector* CreateHypervisorCollector() {
     return NewCollectorFor(vendorID);
 }
 
-HypervisorDescription* DescribeHypervisor(uint32_t logicalIndex) {
+HypervisorDescription* DescribeHypervisor(uint32_t processor, uint32_t logicalIndex) {
     HypervisorInfo* result = nullptr;
     PutThreadOnCPU placement;
     try {
-        placement.MoveToProcessor(logicalIndex);
+        placement.MoveToProcessor(processor);
         if (placement.m_previousMask != 0 && (IsHypervisorRunning() || IsVLXHypervisorRunning())) {
             std::unique_ptr<HypervisorDataCollector> collector(CreateHypervisorCollector());
             if (collector && collector->GatherLeaves() == kResultOK) {

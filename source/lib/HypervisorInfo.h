@@ -42,6 +42,8 @@ bool IsVLXHypervisorRunning();
 const CPUVendorEntry* IdentifyHypervisorVendor(char vendorText[13]);
 // The collector for the running hypervisor (owned by the caller), or null.
 HypervisorDataCollector* CreateHypervisorCollector();
-// Describes the hypervisor seen from processor `logicalIndex`: moves the
-// thread there and back. Null when there is none. Owned by the caller.
-HypervisorDescription* DescribeHypervisor(uint32_t logicalIndex);
+// Describes the hypervisor seen from processor index `processor`
+// (kCurrentProcessor: where the thread runs): moves the thread there and
+// back. `logicalIndex` names the describing record. Null when there is none.
+// Owned by the caller.
+HypervisorDescription* DescribeHypervisor(uint32_t processor, uint32_t logicalIndex);

@@ -176,8 +176,7 @@ void IntelDataCollector::CollectFunction(uint32_t leaf) {
     case 0x2: {
         // AL tells how many times leaf 2 must be executed to read all its
         // descriptors; 0 and 1 both mean once.
-        uint32_t executions = first.m_eax & 0xFF;
-        if (executions > kMaxLeaf2Executions) executions = kMaxLeaf2Executions;
+        const uint32_t executions = first.m_eax & 0xFF;
         for (uint32_t i = 1; i < executions; ++i) m_rawData.push_back(ExecuteLeaf(0x2, 0));
         break;
     }

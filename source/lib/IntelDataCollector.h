@@ -14,12 +14,11 @@ extern const size_t kIntelBrandNameTableSize;
 
 class IntelDataCollector : public x86_x64_DataCollector {
 public:
-    // Upper bounds on the repeated executions of one leaf. CPUID itself
-    // promises termination, but a hypervisor can answer anything, so every
-    // walk stops here at the latest. No real processor comes near them:
-    // leaf 2 has always reported AL = 1, leaf 4 lists at most six caches, and
-    // leaf 0xB has two levels (SMT and core) before its terminating sub-leaf.
-    static constexpr uint32_t kMaxLeaf2Executions = 16;   // leaf 2 with its repeats
+    // Upper bounds on the sub-leaf walks. CPUID itself promises
+    // termination, but a hypervisor can answer anything, so every walk stops
+    // here at the latest. No real processor comes near them: leaf 4 lists at
+    // most six caches, and leaf 0xB has two levels (SMT and core) before its
+    // terminating sub-leaf. Leaf 2 needs none: its count is one byte.
     static constexpr uint32_t kMaxLeaf4Subleaves = 32;    // sub-leaves 0..31
     static constexpr uint32_t kMaxLeafBSubleaves = 16;    // sub-leaves 0..15
 

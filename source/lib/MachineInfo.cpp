@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <list>
 #include <new>
+#include <set>
+#include <vector>
 
 QUILL_REVISION("$Id: MachineInfo.cpp $");
 
@@ -35,6 +38,18 @@ bool SameCache(const CPUCacheData& a, const CPUCacheData& b) {
     return a.m_role == b.m_role && a.m_level == b.m_level && a.m_type == b.m_type &&
            a.m_associativity == b.m_associativity && a.m_entryType == b.m_entryType &&
            a.m_entrySize == b.m_entrySize && a.m_size == b.m_size && a.m_groupID == b.m_groupID;
+}
+
+// A sharing id allocated ahead, to enter into a stored cache without
+// allocating there.
+struct SharingNode {
+    std::set<uint16_t>* set;
+    std::set<uint16_t>::node_type node;
+};
+
+std::set<uint16_t>::node_type MakeSharingNode(uint16_t id) {
+    std::set<uint16_t> holder{id};
+    return holder.extract(holder.begin());
 }
 
 // Whether two processors are alike for the symmetry test.
@@ -113,22 +128,34 @@ bool MachineInfo::AddIfNew(CPUData& record) {
     bool added = false;
     if (!FindByIdentity(Identity(record))) {
         record.m_logicalIndex = static_cast<uint32_t>(m_quills.size());
-        if (multiThreaded) {
-            // Caches shared within a package learn about each other's sharers.
-            for (CPUData& stored : m_quills) {
-                if (stored.m_packageID != record.m_packageID) continue;
-                for (CPUCacheData& cache : record.m_caches) {
-                    auto same = std::find_if(stored.m_caches.begin(), stored.m_caches.end(),
-                                             [&](const CPUCacheData& other) { return SameCache(cache, other); });
-                    if (same == stored.m_caches.end()) continue;
-                    same->m_sharingIDs.insert(SharingID(record));
-                    cache.m_sharingIDs.insert(SharingID(stored));
+        // Everything that allocates happens on the side first; only when it
+        // all succeeded does the machine change, and then without allocating.
+        // Out of memory leaves the machine as it was.
+        try {
+            std::list<CPUData> addition;
+            addition.push_back(record);
+            CPUData& copy = addition.front();
+            copy.m_deleteOnRelease = false;
+            std::vector<SharingNode> sharers;
+            if (multiThreaded) {
+                // Caches shared within a package learn about each other's sharers.
+                for (CPUData& stored : m_quills) {
+                    if (stored.m_packageID != record.m_packageID) continue;
+                    for (CPUCacheData& cache : copy.m_caches) {
+                        auto same = std::find_if(stored.m_caches.begin(), stored.m_caches.end(),
+                                                 [&](const CPUCacheData& other) { return SameCache(cache, other); });
+                        if (same == stored.m_caches.end()) continue;
+                        sharers.push_back({&same->m_sharingIDs, MakeSharingNode(SharingID(record))});
+                        cache.m_sharingIDs.insert(SharingID(stored));
+                    }
                 }
             }
+            for (SharingNode& sharer : sharers) sharer.set->insert(std::move(sharer.node));
+            m_quills.splice(m_quills.end(), addition);
+            added = true;
+        } catch (...) {  // std::bad_alloc
+            return false;
         }
-        m_quills.push_back(record);
-        m_quills.back().m_deleteOnRelease = false;
-        added = true;
     }
     for (CPUData& stored : m_quills) {
         if (stored.GetCoresPerPackage() > 1) stored.m_features |= Feature::MC;

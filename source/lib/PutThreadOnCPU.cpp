@@ -43,6 +43,7 @@ void PutThreadOnCPU::SelectProcessorBit(uint32_t index) {
 void PutThreadOnCPU::MoveToProcessor(uint32_t index) {
     if (index == kCurrentProcessor) {
         m_previousMask = kNoMove;
+        m_stayed = true;
         return;
     }
     SelectProcessorBit(index);
@@ -66,7 +67,7 @@ void PutThreadOnCPU::Restore() {
     if (m_restored) return;
     m_restored = true;
     if (m_savedPriority != kPriorityNotChanged) SetPriorityKeepPrevious(m_thread, m_savedPriority);
-    if (m_previousMask != 0 && m_previousMask != kNoMove) {
+    if (m_previousMask != 0 && !m_stayed) {
         platform::SetThreadAffinityMask(m_thread, m_previousMask);
         platform::Sleep(0);
     }

@@ -39,6 +39,9 @@ public:
 
 private:
     void SelectProcessorBit(uint32_t index);
+    // The caller asked for no move. Kept apart from m_previousMask, whose
+    // marker for it is also the real mask of processor 31 alone.
+    bool m_stayed = false;
     bool m_restored = false;
 };
 

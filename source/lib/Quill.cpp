@@ -36,6 +36,7 @@ void ReportInaccessible(uint32_t index) {
 int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
     const uint32_t logicalIndex = index == kCurrentProcessor ? TopologyCache::Instance().GetNumProcessorIDs() : index;
     record.m_logicalIndex = logicalIndex;
+    record.m_collectedOn = index;
     record.m_apicID = logicalIndex;
     record.m_packageID = static_cast<uint8_t>(logicalIndex);
     record.m_initialAPICID = static_cast<uint8_t>(logicalIndex);

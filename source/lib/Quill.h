@@ -131,6 +131,9 @@ public:
     std::list<CPUCacheData> m_caches;
     char m_name[64];
     uint32_t m_logicalIndex;
+    // The processor index the record was collected on, kCurrentProcessor
+    // when the thread stayed where it ran; the hypervisor is read there.
+    uint32_t m_collectedOn;
     uint8_t m_affinityBit;
     uint64_t m_affinityMask;
 };

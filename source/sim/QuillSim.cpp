@@ -144,6 +144,12 @@ QUILL_SIM_API uint32_t QuillSimCurrentProcessor(void) { return sim::SimMachine::
 
 QUILL_SIM_API uint64_t QuillSimThreadAffinity(void) { return sim::SimMachine::Instance().ThreadAffinity(); }
 
+QUILL_SIM_API int QuillSimSetThreadAffinity(uint64_t mask) {
+    uint64_t previous = 0;
+    uint32_t error = 0;
+    return sim::SimMachine::Instance().SetThreadAffinity(mask, previous, error) ? kOk : kFailed;
+}
+
 QUILL_SIM_API void QuillSimRefuseMoveTo(uint32_t processor, uint32_t errorCode) {
     sim::SimMachine::Instance().Faults().RefuseMoveTo(processor, errorCode);
 }
