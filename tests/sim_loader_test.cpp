@@ -254,6 +254,26 @@ TEST(SimLoader, CpuidRSingleProcessorHeader) {
     EXPECT_EQ((Regs{5, 6, 7, 8}), Get(0, 4, 0x102));
 }
 
+// Each line in its own style: cpuid -r headings over AIDA64 data lines, whose
+// untagged repeats are sub-leaves; a cpuid -r line between them counts too.
+TEST(SimLoader, CpuidRHeadingsOverAidaLines) {
+    TempFile file("mixed.txt",
+                  "CPU 0:\n"
+                  "CPUID 00000000: 00000004-756E6547-6C65746E-49656E69\n"
+                  "CPUID 00000004: 7C004121-01C0003F-0000003F-00000000\n"
+                  "CPUID 00000004: 7C004122-01C0003F-0000003F-00000000\n"
+                  "CPU 1:\n"
+                  "CPUID 00000000: 00000004-756E6547-6C65746E-49656E69\n"
+                  "   0x00000004 0x02: eax=0x7c004143 ebx=0x01c0003f ecx=0x000003ff edx=0x00000000\n"
+                  "CPUID 00000004: 7C004121-01C0003F-0000003F-00000000 [SL 00]\n");
+    MustLoad(file.Path());
+    ASSERT_EQ(2u, QuillSimNumProcessors());
+    EXPECT_EQ((Regs{0x7C004122, 0x01C0003F, 0x3F, 0}), Get(0, 4, 1));
+    EXPECT_EQ((Regs{0x7C004143, 0x01C0003F, 0x3FF, 0}), Get(1, 4, 2));
+    EXPECT_EQ(0x7C004121u, Get(1, 4, 0).eax);
+    EXPECT_FALSE(Has(1, 4, 1));
+}
+
 // ---- libcpuid -------------------------------------------------------------
 
 TEST(SimLoader, LibcpuidIntelStopsAtTheMaximumLeaves) {

@@ -31,6 +31,7 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     CLI::App app("quillinfo");
     app.set_help_flag();  // --help prints UsageText, below
     app.allow_extras();   // unknown words are reported below, in this program's words
+    app.allow_windows_style_options(false);  // "/tmp/x.svg" is a file name, not an option
     app.add_flag("-h,--help", options->help);
     app.add_flag("--json", options->json);
     app.add_flag("--all", options->all);
