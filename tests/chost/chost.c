@@ -15,8 +15,8 @@
  * with what the file itself says (processor count, vendor).
  *
  * Prints every failed check and a summary; exits 0 only if all passed. */
+#include <quill/QuillC.h>
 #include <quill/QuillSim.h>
-#include <quill/QuillTypes.h>
 
 #include <stdarg.h>
 #include <stdbool.h>
@@ -118,79 +118,8 @@ static const void* slot_ptr(QObj* o, unsigned i) { return SLOT(o, i, FnPtr)(o); 
 static QObj* slot_obj(QObj* o, unsigned i) { return SLOT(o, i, FnObj)(o); }
 static QObj* slot_obj_u32(QObj* o, unsigned i, uint32_t a) { return SLOT(o, i, FnObjU32)(o, a); }
 
-/* MachineDescription slots. */
-enum {
-    M_Release = 0,
-    M_GetNumProcessors = 1,
-    M_GetNumProcessorsInProcess = 2,
-    M_GetNumPackages = 3,
-    M_GetActiveProcessorMask = 4,
-    M_GetProcessProcessorMask = 5,
-    M_GetIsSymmetric = 6,
-    M_GetCPUDescription = 7,
-    M_GetCPUDescriptionByIndex = 8,
-    M_GetReservedFlag = 9,
-    M_Destroy = 10,
-    M_GetCPUDescriptionByLogicalIndex = 11,
-    M_GetNumCollected = 12,
-    M_CollectByScheduling = 13
-};
-
-/* CPUDescription slots (15 to 18 are the extended ones). */
-enum {
-    C_Release = 0,
-    C_GetVendorString = 1,
-    C_GetVendorID = 2,
-    C_GetName = 3,
-    C_GetFeatures = 4,
-    C_GetMaxLogicalPerPackage = 5,
-    C_GetCoresPerPackage = 6,
-    C_GetThreadsPerCore = 7,
-    C_GetDataCache = 8,
-    C_GetCache = 9,
-    C_GetInitialAPICID = 10,
-    C_GetSMTID = 11,
-    C_GetCoreID = 12,
-    C_GetPackageID = 13,
-    C_Destroy = 14,
-    C_GetAPICID = 15,
-    C_GetLogicalIndex = 16,
-    C_GetDescriptionCode = 17,
-    C_GetHypervisorDescription = 18
-};
-
-/* CacheDescription slots (11 to 14 are the extended ones). */
-enum {
-    K_GetRole = 0,
-    K_GetLevel = 1,
-    K_GetType = 2,
-    K_GetAssociativity = 3,
-    K_GetEntryType = 4,
-    K_GetEntrySize = 5,
-    K_GetNumEntries = 6,
-    K_GetSize = 7,
-    K_GetNumSharing = 8,
-    K_GetIsShared = 9,
-    K_Destroy = 10,
-    K_GetNumSharingIDs = 11,
-    K_GetGroupID = 12,
-    K_GetIndexInGroup = 13,
-    K_GetSharingID = 14
-};
-
-/* HypervisorDescription slots. */
-enum {
-    H_Release = 0,
-    H_GetProcessorNumber = 1,
-    H_GetVendorIDString = 2,
-    H_GetVendorID = 3,
-    H_GetMajorVersion = 4,
-    H_GetMinorVersion = 5,
-    H_GetInterfaceSignature = 6,
-    H_GetInterfaceSignatureString = 7,
-    H_GetDescriptionCode = 8,
-    H_Destroy = 9
-};
+/* Slot positions: kMachineSlot..., kCPUSlot..., kCacheSlot... and
+ * kHypervisorSlot... of quill/QuillC.h. */
 
 /* ------------------------------------------------------------------------ */
 /* The exports                                                               */
@@ -606,18 +535,18 @@ static void walk_hypervisor(QObj* h, uint32_t logicalIndex) {
     uint32_t id, signature;
     char bytes[4];
     QObj* cast = NULL;
-    id = slot_u32(h, H_GetVendorID);
-    vendor = slot_str(h, H_GetVendorIDString);
-    check(slot_u32(h, H_GetProcessorNumber) == logicalIndex, "hypervisor slot 1 is %u, processor %u",
-          slot_u32(h, H_GetProcessorNumber), logicalIndex);
+    id = slot_u32(h, kHypervisorSlotGetVendorID);
+    vendor = slot_str(h, kHypervisorSlotGetVendorIDString);
+    check(slot_u32(h, kHypervisorSlotGetProcessorNumber) == logicalIndex, "hypervisor slot 1 is %u, processor %u",
+          slot_u32(h, kHypervisorSlotGetProcessorNumber), logicalIndex);
     check(id <= kHypervisorKVM, "hypervisor vendor id %u out of range", id);
     check(str_eq(vendor, q.GetHypervisorVendorIDString(id)),
           "hypervisor slot 2 \"%s\" differs from GetHypervisorVendorIDString(slot 3 = %u)", vendor ? vendor : "(null)",
           id);
-    (void)slot_u16(h, H_GetMajorVersion);
-    (void)slot_u16(h, H_GetMinorVersion);
-    signature = slot_u32(h, H_GetInterfaceSignature);
-    signatureText = slot_str(h, H_GetInterfaceSignatureString);
+    (void)slot_u16(h, kHypervisorSlotGetMajorVersion);
+    (void)slot_u16(h, kHypervisorSlotGetMinorVersion);
+    signature = slot_u32(h, kHypervisorSlotGetInterfaceSignature);
+    signatureText = slot_str(h, kHypervisorSlotGetInterfaceSignatureString);
     if (check(signatureText != NULL && strlen(signatureText) <= 4, "hypervisor signature text too long")) {
         memset(bytes, 0, sizeof bytes);
         memcpy(bytes, signatureText, strlen(signatureText));
@@ -625,32 +554,32 @@ static void walk_hypervisor(QObj* h, uint32_t logicalIndex) {
                             (uint32_t)(uint8_t)bytes[2] << 16 | (uint32_t)(uint8_t)bytes[3] << 24),
               "hypervisor slot 6 (0x%08x) is not slot 7 \"%s\" read little-endian", signature, signatureText);
     }
-    check(slot_u32(h, H_GetDescriptionCode) == 2, "hypervisor description code %u", slot_u32(h, H_GetDescriptionCode));
+    check(slot_u32(h, kHypervisorSlotGetDescriptionCode) == 2, "hypervisor description code %u", slot_u32(h, kHypervisorSlotGetDescriptionCode));
     check(q.CastHypervisorDescription(0, h, &cast) && cast == h, "CastHypervisorDescription(0) of a real object");
     printf("  hypervisor on processor %u: %s (id %u) %u.%u \"%s\"\n", logicalIndex, vendor ? vendor : "(null)", id,
-           slot_u16(h, H_GetMajorVersion), slot_u16(h, H_GetMinorVersion), signatureText ? signatureText : "");
+           slot_u16(h, kHypervisorSlotGetMajorVersion), slot_u16(h, kHypervisorSlotGetMinorVersion), signatureText ? signatureText : "");
 }
 
 /* Checks one cache record on its own. */
 static void walk_cache(QObj* k, unsigned index) {
-    uint32_t role = slot_u32(k, K_GetRole);
-    uint32_t level = slot_u32(k, K_GetLevel);
-    uint32_t type = slot_u32(k, K_GetType);
-    uint32_t entryType = slot_u32(k, K_GetEntryType);
-    uint8_t isShared = slot_u8(k, K_GetIsShared);
-    uint32_t numIDs = slot_u32(k, K_GetNumSharingIDs);
-    uint32_t group = slot_u32(k, K_GetGroupID);
-    uint32_t indexInGroup = slot_u32(k, K_GetIndexInGroup);
+    uint32_t role = slot_u32(k, kCacheSlotGetRole);
+    uint32_t level = slot_u32(k, kCacheSlotGetLevel);
+    uint32_t type = slot_u32(k, kCacheSlotGetType);
+    uint32_t entryType = slot_u32(k, kCacheSlotGetEntryType);
+    uint8_t isShared = slot_u8(k, kCacheSlotGetIsShared);
+    uint32_t numIDs = slot_u32(k, kCacheSlotGetNumSharingIDs);
+    uint32_t group = slot_u32(k, kCacheSlotGetGroupID);
+    uint32_t indexInGroup = slot_u32(k, kCacheSlotGetIndexInGroup);
     uint32_t n;
     uint16_t previous = 0;
     bool ownFound = false;
     QObj* cast = NULL;
 
-    (void)slot_u32(k, K_GetAssociativity);
-    (void)slot_u32(k, K_GetEntrySize);
-    (void)slot_u32(k, K_GetNumEntries);
-    (void)slot_u64(k, K_GetSize);
-    (void)slot_u32(k, K_GetNumSharing);
+    (void)slot_u32(k, kCacheSlotGetAssociativity);
+    (void)slot_u32(k, kCacheSlotGetEntrySize);
+    (void)slot_u32(k, kCacheSlotGetNumEntries);
+    (void)slot_u64(k, kCacheSlotGetSize);
+    (void)slot_u32(k, kCacheSlotGetNumSharing);
     check(role <= kRoleCache, "cache %u: role %u", index, role);
     check(level <= 3, "cache %u: level %u", index, level);
     check(type <= kTypePrefetch, "cache %u: type %u", index, type);
@@ -658,7 +587,7 @@ static void walk_cache(QObj* k, unsigned index) {
     check(isShared <= 1, "cache %u: slot 9 returned %u for a bool", index, isShared);
     check(numIDs <= 256, "cache %u: %u sharing ids", index, numIDs);
     for (n = 0; n < numIDs && n <= 256; ++n) {
-        uint16_t id = slot_u16_u32(k, K_GetSharingID, n);
+        uint16_t id = slot_u16_u32(k, kCacheSlotGetSharingID, n);
         check(id != 0xFFFF && id <= 0xFF, "cache %u: sharing id %u is 0x%x", index, n, id);
         check(n == 0 || id > previous, "cache %u: sharing ids not ascending at %u", index, n);
         previous = id;
@@ -666,9 +595,9 @@ static void walk_cache(QObj* k, unsigned index) {
             ownFound = true;
         }
     }
-    check(slot_u16_u32(k, K_GetSharingID, numIDs) == 0xFFFF, "cache %u: GetSharingID(%u) past the end not 0xFFFF",
+    check(slot_u16_u32(k, kCacheSlotGetSharingID, numIDs) == 0xFFFF, "cache %u: GetSharingID(%u) past the end not 0xFFFF",
           index, numIDs);
-    check(slot_u16_u32(k, K_GetSharingID, 0xFFFFFFFFu) == 0xFFFF, "cache %u: GetSharingID(0xFFFFFFFF) not 0xFFFF",
+    check(slot_u16_u32(k, kCacheSlotGetSharingID, 0xFFFFFFFFu) == 0xFFFF, "cache %u: GetSharingID(0xFFFFFFFF) not 0xFFFF",
           index);
     if (group != 0xFFFFFFFFu || indexInGroup != 0xFFFFFFFFu) {
         check(group != 0xFFFFFFFFu && indexInGroup != 0xFFFFFFFFu, "cache %u: group set without index or back",
@@ -698,10 +627,10 @@ typedef struct {
 static void walk_cpu(QObj* c, CPUFacts* facts, bool machineOwned) {
     QObj* caches[MAX_CACHES];
     unsigned numCaches = 0;
-    const char* vendor = slot_str(c, C_GetVendorString);
-    uint32_t vendorID = slot_u32(c, C_GetVendorID);
-    const char* name = slot_str(c, C_GetName);
-    const void* featuresPtr = slot_ptr(c, C_GetFeatures);
+    const char* vendor = slot_str(c, kCPUSlotGetVendorString);
+    uint32_t vendorID = slot_u32(c, kCPUSlotGetVendorID);
+    const char* name = slot_str(c, kCPUSlotGetName);
+    const void* featuresPtr = slot_ptr(c, kCPUSlotGetFeatures);
     uint64_t features = 0;
     uint32_t level, i;
     QObj* cast = NULL;
@@ -724,15 +653,15 @@ static void walk_cpu(QObj* c, CPUFacts* facts, bool machineOwned) {
     facts->vendorID = vendorID;
     facts->features = features;
     snprintf(facts->name, sizeof facts->name, "%s", name ? name : "");
-    facts->maxLogical = slot_u8(c, C_GetMaxLogicalPerPackage);
-    facts->cores = slot_u8(c, C_GetCoresPerPackage);
-    facts->threads = slot_u8(c, C_GetThreadsPerCore);
-    facts->initialAPICID = slot_u8(c, C_GetInitialAPICID);
-    facts->smt = slot_u8(c, C_GetSMTID);
-    facts->core = slot_u8(c, C_GetCoreID);
-    facts->package = slot_u8(c, C_GetPackageID);
-    facts->apicID = slot_u32(c, C_GetAPICID);
-    facts->logicalIndex = slot_u32(c, C_GetLogicalIndex);
+    facts->maxLogical = slot_u8(c, kCPUSlotGetMaxLogicalPerPackage);
+    facts->cores = slot_u8(c, kCPUSlotGetCoresPerPackage);
+    facts->threads = slot_u8(c, kCPUSlotGetThreadsPerCore);
+    facts->initialAPICID = slot_u8(c, kCPUSlotGetInitialAPICID);
+    facts->smt = slot_u8(c, kCPUSlotGetSMTID);
+    facts->core = slot_u8(c, kCPUSlotGetCoreID);
+    facts->package = slot_u8(c, kCPUSlotGetPackageID);
+    facts->apicID = slot_u32(c, kCPUSlotGetAPICID);
+    facts->logicalIndex = slot_u32(c, kCPUSlotGetLogicalIndex);
     check(facts->maxLogical >= 1 && facts->cores >= 1 && facts->threads >= 1,
           "counts must be at least 1: %u logical per package, %u cores, %u threads", facts->maxLogical, facts->cores,
           facts->threads);
@@ -741,37 +670,37 @@ static void walk_cpu(QObj* c, CPUFacts* facts, bool machineOwned) {
         check(facts->cores <= 1 || (features >> kFeatureBitMC & 1), "more than one core but no MC feature");
         check(facts->threads <= 1 || (features >> kFeatureBitHT & 1), "more than one thread per core but no HT");
     }
-    check(slot_u32(c, C_GetDescriptionCode) == 2, "description code %u, expected 2",
-          slot_u32(c, C_GetDescriptionCode));
+    check(slot_u32(c, kCPUSlotGetDescriptionCode) == 2, "description code %u, expected 2",
+          slot_u32(c, kCPUSlotGetDescriptionCode));
 
     /* Every cache by index, then one past the end. */
     for (i = 0; i < MAX_CACHES; ++i) {
-        QObj* k = slot_obj_u32(c, C_GetCache, i);
+        QObj* k = slot_obj_u32(c, kCPUSlotGetCache, i);
         if (k == NULL) {
             break;
         }
         caches[numCaches++] = k;
         set_context("processor %u cache %u", facts->logicalIndex, i);
         walk_cache(k, i);
-        check(slot_obj_u32(c, C_GetCache, i) == k, "GetCache(%u) not stable", i);
+        check(slot_obj_u32(c, kCPUSlotGetCache, i) == k, "GetCache(%u) not stable", i);
     }
     set_context("processor %u", facts->logicalIndex);
     facts->numCaches = numCaches;
     check(numCaches < MAX_CACHES, "more than %u caches", MAX_CACHES);
-    check(slot_obj_u32(c, C_GetCache, numCaches) == NULL, "GetCache(%u) past the end not null", numCaches);
-    check(slot_obj_u32(c, C_GetCache, 0xFFFFFFFFu) == NULL, "GetCache(0xFFFFFFFF) not null");
+    check(slot_obj_u32(c, kCPUSlotGetCache, numCaches) == NULL, "GetCache(%u) past the end not null", numCaches);
+    check(slot_obj_u32(c, kCPUSlotGetCache, 0xFFFFFFFFu) == NULL, "GetCache(0xFFFFFFFF) not null");
 
     /* GetDataCache(level) is the first data cache of the level, else the
      * first unified one, among the GetCache records. */
     for (level = 0; level <= 4; ++level) {
         QObj* expected = NULL;
-        QObj* got = slot_obj_u32(c, C_GetDataCache, level);
+        QObj* got = slot_obj_u32(c, kCPUSlotGetDataCache, level);
         unsigned pass;
         for (pass = 0; pass < 2 && expected == NULL; ++pass) {
             uint32_t wanted = pass == 0 ? kTypeData : kTypeUnified;
             for (i = 0; i < numCaches; ++i) {
-                if (slot_u32(caches[i], K_GetRole) == kRoleCache && slot_u32(caches[i], K_GetLevel) == level &&
-                    slot_u32(caches[i], K_GetType) == wanted) {
+                if (slot_u32(caches[i], kCacheSlotGetRole) == kRoleCache && slot_u32(caches[i], kCacheSlotGetLevel) == level &&
+                    slot_u32(caches[i], kCacheSlotGetType) == wanted) {
                     expected = caches[i];
                     break;
                 }
@@ -780,8 +709,8 @@ static void walk_cpu(QObj* c, CPUFacts* facts, bool machineOwned) {
         check(got == expected, "GetDataCache(%u) is %p, expected GetCache record %p", level, (void*)got,
               (void*)expected);
         if (got != NULL) {
-            check(slot_u32(got, K_GetLevel) == level, "GetDataCache(%u) has level %u", level,
-                  slot_u32(got, K_GetLevel));
+            check(slot_u32(got, kCacheSlotGetLevel) == level, "GetDataCache(%u) has level %u", level,
+                  slot_u32(got, kCacheSlotGetLevel));
         }
     }
 
@@ -929,17 +858,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     check_cast("CastMachineDescription", q.CastMachineDescription, machine, 2);
-    check(slot_u32(machine, M_GetNumProcessors) == numLogical, "slot 1 %u, NumLogicalProcessors %u",
-          slot_u32(machine, M_GetNumProcessors), numLogical);
-    check(slot_u32(machine, M_GetNumProcessorsInProcess) == numInProcess,
-          "slot 2 %u, NumLogicalProcessorsInCurrentProcess %u", slot_u32(machine, M_GetNumProcessorsInProcess),
+    check(slot_u32(machine, kMachineSlotGetNumProcessors) == numLogical, "slot 1 %u, NumLogicalProcessors %u",
+          slot_u32(machine, kMachineSlotGetNumProcessors), numLogical);
+    check(slot_u32(machine, kMachineSlotGetNumProcessorsInProcess) == numInProcess,
+          "slot 2 %u, NumLogicalProcessorsInCurrentProcess %u", slot_u32(machine, kMachineSlotGetNumProcessorsInProcess),
           numInProcess);
-    numPackages = slot_u32(machine, M_GetNumPackages);
+    numPackages = slot_u32(machine, kMachineSlotGetNumPackages);
     check(numPackages >= 1 && numPackages <= numLogical, "slot 3: %u packages for %u processors", numPackages,
           numLogical);
     check(q.NumPackages() == numPackages, "NumPackages %u, slot 3 %u", q.NumPackages(), numPackages);
-    activeMask = slot_u64(machine, M_GetActiveProcessorMask);
-    processMask = slot_u64(machine, M_GetProcessProcessorMask);
+    activeMask = slot_u64(machine, kMachineSlotGetActiveProcessorMask);
+    processMask = slot_u64(machine, kMachineSlotGetProcessProcessorMask);
     if (numLogical <= 64) {
         check(popcount64(activeMask) == numLogical, "slot 4 mask 0x%llx has not %u bits",
               (unsigned long long)activeMask, numLogical);
@@ -948,17 +877,17 @@ int main(int argc, char** argv) {
           (unsigned long long)processMask, (unsigned long long)activeMask);
     check(popcount64(processMask) == numInProcess, "slot 5 mask 0x%llx has not %u bits",
           (unsigned long long)processMask, numInProcess);
-    symmetric = slot_u8(machine, M_GetIsSymmetric);
+    symmetric = slot_u8(machine, kMachineSlotGetIsSymmetric);
     check(symmetric <= 1, "slot 6 returned %u for a bool", symmetric);
-    check(slot_u8(machine, M_GetReservedFlag) == 0, "slot 9 (reserved flag) not false");
-    numCollected = slot_u32(machine, M_GetNumCollected);
+    check(slot_u8(machine, kMachineSlotGetReservedFlag) == 0, "slot 9 (reserved flag) not false");
+    numCollected = slot_u32(machine, kMachineSlotGetNumCollected);
     check(numCollected >= 1, "slot 12: no processor collected");
     {
-        uint32_t after = slot_u32_u8(machine, M_CollectByScheduling, 1);
-        check(after >= numCollected && after == slot_u32(machine, M_GetNumCollected),
-              "slot 13 returned %u, slot 12 now %u, before %u", after, slot_u32(machine, M_GetNumCollected),
+        uint32_t after = slot_u32_u8(machine, kMachineSlotCollectByScheduling, 1);
+        check(after >= numCollected && after == slot_u32(machine, kMachineSlotGetNumCollected),
+              "slot 13 returned %u, slot 12 now %u, before %u", after, slot_u32(machine, kMachineSlotGetNumCollected),
               numCollected);
-        numCollected = slot_u32(machine, M_GetNumCollected);
+        numCollected = slot_u32(machine, kMachineSlotGetNumCollected);
     }
     if (g_replay) {
         check(numCollected <= dump.processors, "%u processors collected from a dump of %u", numCollected,
@@ -974,12 +903,12 @@ int main(int argc, char** argv) {
     /* Out of range. */
     d = g_numDetailed;
     s = g_numSimple;
-    check(slot_obj_u32(machine, M_GetCPUDescriptionByIndex, numLogical) == NULL,
+    check(slot_obj_u32(machine, kMachineSlotGetCPUDescriptionByIndex, numLogical) == NULL,
           "GetCPUDescriptionByIndex(GetNumProcessors) not null");
     expect_one_report("GetCPUDescriptionByIndex out of range", d, s, 2,
                       "Requested CPU description for out-of-range index.");
-    check(slot_obj_u32(machine, M_GetCPUDescription, 300) == NULL, "GetCPUDescription(300) not null");
-    check(slot_obj_u32(machine, M_GetCPUDescriptionByLogicalIndex, numCollected) == NULL,
+    check(slot_obj_u32(machine, kMachineSlotGetCPUDescription, 300) == NULL, "GetCPUDescription(300) not null");
+    check(slot_obj_u32(machine, kMachineSlotGetCPUDescriptionByLogicalIndex, numCollected) == NULL,
           "GetCPUDescriptionByLogicalIndex(%u) not null", numCollected);
 
     /* Every processor. */
@@ -987,17 +916,17 @@ int main(int argc, char** argv) {
         QObj* c;
         QObj* h;
         set_context("processor %u", i);
-        c = slot_obj_u32(machine, M_GetCPUDescriptionByIndex, i);
+        c = slot_obj_u32(machine, kMachineSlotGetCPUDescriptionByIndex, i);
         records[i] = c;
         if (!check(c != NULL, "GetCPUDescriptionByIndex(%u) null", i)) {
             continue;
         }
         walk_cpu(c, &cpus[i], true);
-        print_cpu(&cpus[i], slot_str(c, C_GetVendorString) ? slot_str(c, C_GetVendorString) : "(null)");
+        print_cpu(&cpus[i], slot_str(c, kCPUSlotGetVendorString) ? slot_str(c, kCPUSlotGetVendorString) : "(null)");
         check(cpus[i].logicalIndex == i, "logical index %u at position %u", cpus[i].logicalIndex, i);
-        check(slot_obj_u32(machine, M_GetCPUDescriptionByLogicalIndex, cpus[i].logicalIndex) == c,
+        check(slot_obj_u32(machine, kMachineSlotGetCPUDescriptionByLogicalIndex, cpus[i].logicalIndex) == c,
               "GetCPUDescriptionByLogicalIndex(slot 16) is another record");
-        check(slot_obj_u32(machine, M_GetCPUDescription, cpus[i].initialAPICID) == c,
+        check(slot_obj_u32(machine, kMachineSlotGetCPUDescription, cpus[i].initialAPICID) == c,
               "GetCPUDescription(slot 10 = 0x%x) is another record", cpus[i].initialAPICID);
         for (j = 0; j < i; ++j) {
             check(cpus[j].initialAPICID != cpus[i].initialAPICID, "initial APIC id 0x%x also at %u",
@@ -1005,36 +934,36 @@ int main(int argc, char** argv) {
         }
 
         /* Slot 18: a new hypervisor description, owned by this host. */
-        h = slot_obj(c, C_GetHypervisorDescription);
+        h = slot_obj(c, kCPUSlotGetHypervisorDescription);
         if (h != NULL) {
             walk_hypervisor(h, cpus[i].logicalIndex);
             check_cast("CastHypervisorDescription", q.CastHypervisorDescription, h, 1);
-            slot_void(h, H_Release);
+            slot_void(h, kHypervisorSlotRelease);
             if (!hypervisorDestroyed) {
                 /* The destructor slot ends one as well. */
-                h = slot_obj(c, C_GetHypervisorDescription);
+                h = slot_obj(c, kCPUSlotGetHypervisorDescription);
                 if (check(h != NULL, "second GetHypervisorDescription null")) {
-                    slot_void_u32(h, H_Destroy, 1);
+                    slot_void_u32(h, kHypervisorSlotDestroy, 1);
                 }
                 hypervisorDestroyed = true;
             }
         }
 
         /* Release of a record the machine owns does nothing. */
-        slot_void(c, C_Release);
-        check(slot_obj_u32(machine, M_GetCPUDescriptionByIndex, i) == c, "record moved after Release");
-        check(slot_u32(c, C_GetLogicalIndex) == i && slot_u32(c, C_GetVendorID) == cpus[i].vendorID &&
-                  slot_u8(c, C_GetInitialAPICID) == cpus[i].initialAPICID,
+        slot_void(c, kCPUSlotRelease);
+        check(slot_obj_u32(machine, kMachineSlotGetCPUDescriptionByIndex, i) == c, "record moved after Release");
+        check(slot_u32(c, kCPUSlotGetLogicalIndex) == i && slot_u32(c, kCPUSlotGetVendorID) == cpus[i].vendorID &&
+                  slot_u8(c, kCPUSlotGetInitialAPICID) == cpus[i].initialAPICID,
               "machine-owned record changed by Release");
     }
     set_context("machine");
     if (numCollected > 0 && records[0] != NULL) {
-        check(slot_obj_u32(machine, M_GetCPUDescription, kFirstProcessor) == records[0],
+        check(slot_obj_u32(machine, kMachineSlotGetCPUDescription, kFirstProcessor) == records[0],
               "GetCPUDescription(kFirstProcessor) is not GetCPUDescriptionByIndex(0)");
         check_cast("CastCPUDescription", q.CastCPUDescription, records[0], 2);
         /* A real cache record when there is one; the pointer is never read. */
         {
-            QObj* k = slot_obj_u32(records[0], C_GetCache, 0);
+            QObj* k = slot_obj_u32(records[0], kCPUSlotGetCache, 0);
             check_cast("CastCacheDescription", q.CastCacheDescription, k != NULL ? k : kSentinel, 2);
         }
     }
@@ -1047,7 +976,7 @@ int main(int argc, char** argv) {
          * Processors without APIC ids get ids derived from their logical
          * index, which need not match: then a record is not guaranteed. */
         uint32_t before = q.CurrProcessorID(false);
-        QObj* current = slot_obj_u32(machine, M_GetCPUDescription, kCurrentProcessor);
+        QObj* current = slot_obj_u32(machine, kMachineSlotGetCPUDescription, kCurrentProcessor);
         uint32_t after = q.CurrProcessorID(false);
         QObj* stored = NULL;
         for (i = 0; i < numCollected; ++i) {
@@ -1059,9 +988,9 @@ int main(int argc, char** argv) {
             check(current == stored, "GetCPUDescription(kCurrentProcessor) is not the record of APIC id 0x%x",
                   before);
         } else if (before == after && current != NULL) {
-            check(slot_u8(current, C_GetInitialAPICID) == (before & 0xFF),
+            check(slot_u8(current, kCPUSlotGetInitialAPICID) == (before & 0xFF),
                   "GetCPUDescription(kCurrentProcessor) has APIC id 0x%x, CurrProcessorID 0x%x",
-                  slot_u8(current, C_GetInitialAPICID), before);
+                  slot_u8(current, kCPUSlotGetInitialAPICID), before);
         }
     }
     {
@@ -1088,7 +1017,7 @@ int main(int argc, char** argv) {
     /* The convenience exports answer for the current processor. */
     set_context("convenience exports");
     {
-        QObj* current = slot_obj_u32(machine, M_GetCPUDescription, kCurrentProcessor);
+        QObj* current = slot_obj_u32(machine, kMachineSlotGetCPUDescription, kCurrentProcessor);
         /* On a real machine the thread may run anywhere: an answer is then
          * right if some processor gives it, or exactly the current one's on a
          * symmetric machine or on the simulated one, where nothing moves. */
@@ -1115,26 +1044,26 @@ int main(int argc, char** argv) {
                   warnings, symmetric ? "symmetric" : "not symmetric");
         }
         if (exact && current != NULL) {
-            check(cores == slot_u8(current, C_GetCoresPerPackage), "MaxCoresPerPackage %u, slot 6 %u", cores,
-                  slot_u8(current, C_GetCoresPerPackage));
-            check(threads == slot_u8(current, C_GetThreadsPerCore), "LogicalProcessorsPerCore %u, slot 7 %u",
-                  threads, slot_u8(current, C_GetThreadsPerCore));
+            check(cores == slot_u8(current, kCPUSlotGetCoresPerPackage), "MaxCoresPerPackage %u, slot 6 %u", cores,
+                  slot_u8(current, kCPUSlotGetCoresPerPackage));
+            check(threads == slot_u8(current, kCPUSlotGetThreadsPerCore), "LogicalProcessorsPerCore %u, slot 7 %u",
+                  threads, slot_u8(current, kCPUSlotGetThreadsPerCore));
             {
                 uint64_t bits;
-                memcpy(&bits, slot_ptr(current, C_GetFeatures), sizeof bits);
+                memcpy(&bits, slot_ptr(current, kCPUSlotGetFeatures), sizeof bits);
                 check(ht == (bits >> kFeatureBitHT & 1), "HyperThreaded %u, HT feature of slot 4 %u", ht,
                       (unsigned)(bits >> kFeatureBitHT & 1));
             }
             for (level = 0; level <= 4; ++level) {
-                QObj* k = slot_obj_u32(current, C_GetDataCache, level);
+                QObj* k = slot_obj_u32(current, kCPUSlotGetDataCache, level);
                 uint64_t size = q.DataCacheSize(level);
                 uint32_t entrySize = q.DataCacheEntrySize(level);
                 uint32_t entryType = q.DataCacheEntryType(level);
-                check(size == (k ? slot_u64(k, K_GetSize) : 0), "DataCacheSize(%u) %llu", level,
+                check(size == (k ? slot_u64(k, kCacheSlotGetSize) : 0), "DataCacheSize(%u) %llu", level,
                       (unsigned long long)size);
-                check(entrySize == (k ? slot_u32(k, K_GetEntrySize) : 0), "DataCacheEntrySize(%u) %u", level,
+                check(entrySize == (k ? slot_u32(k, kCacheSlotGetEntrySize) : 0), "DataCacheEntrySize(%u) %u", level,
                       entrySize);
-                check(entryType == (k ? slot_u32(k, K_GetEntryType) : 0), "DataCacheEntryType(%u) %u", level,
+                check(entryType == (k ? slot_u32(k, kCacheSlotGetEntryType) : 0), "DataCacheEntryType(%u) %u", level,
                       entryType);
             }
         } else {
@@ -1142,8 +1071,8 @@ int main(int argc, char** argv) {
              * machine has no record of the current processor. */
             found = current == NULL && cores == 1 && threads == 1 && ht == 0;
             for (i = 0; i < numCollected && !found; ++i) {
-                found = records[i] != NULL && slot_u8(records[i], C_GetCoresPerPackage) == cores &&
-                        slot_u8(records[i], C_GetThreadsPerCore) == threads;
+                found = records[i] != NULL && slot_u8(records[i], kCPUSlotGetCoresPerPackage) == cores &&
+                        slot_u8(records[i], kCPUSlotGetThreadsPerCore) == threads;
             }
             check(found, "no processor has %u cores per package and %u threads per core", cores, threads);
         }
@@ -1173,20 +1102,20 @@ int main(int argc, char** argv) {
             } else {
                 uint64_t machineBits;
                 const uint64_t marks = (uint64_t)1 << kFeatureBitHT | (uint64_t)1 << kFeatureBitMC;
-                memcpy(&machineBits, slot_ptr(same, C_GetFeatures), sizeof machineBits);
-                check(slot_u32(same, C_GetVendorID) == facts.vendorID, "vendor differs from the machine's record");
-                check(str_eq(slot_str(same, C_GetName), facts.name), "name differs from the machine's record");
+                memcpy(&machineBits, slot_ptr(same, kCPUSlotGetFeatures), sizeof machineBits);
+                check(slot_u32(same, kCPUSlotGetVendorID) == facts.vendorID, "vendor differs from the machine's record");
+                check(str_eq(slot_str(same, kCPUSlotGetName), facts.name), "name differs from the machine's record");
                 check((machineBits & ~marks) == (facts.features & ~marks),
                       "features 0x%llx differ from the machine's record 0x%llx", (unsigned long long)facts.features,
                       (unsigned long long)machineBits);
             }
             /* Release frees what GetCPUDescription handed out. */
-            slot_void(own, C_Release);
+            slot_void(own, kCPUSlotRelease);
         }
         /* And the destructor slot does the same. */
         own = q.GetCPUDescription();
         if (check(own != NULL, "second GetCPUDescription returned null")) {
-            slot_void_u32(own, C_Destroy, 1);
+            slot_void_u32(own, kCPUSlotDestroy, 1);
         }
     }
 
@@ -1198,17 +1127,17 @@ int main(int argc, char** argv) {
         QObj* again = q.GetMachineDescription();
         if (check(again != NULL, "GetMachineDescription after ClearAllCachedMachineDescriptors returned null")) {
             check(again != machine, "the same machine object twice");
-            check(slot_u32(again, M_GetNumProcessors) == numLogical, "processor count changed");
-            check(slot_u32(again, M_GetNumPackages) == numPackages, "package count changed: %u, was %u",
-                  slot_u32(again, M_GetNumPackages), numPackages);
+            check(slot_u32(again, kMachineSlotGetNumProcessors) == numLogical, "processor count changed");
+            check(slot_u32(again, kMachineSlotGetNumPackages) == numPackages, "package count changed: %u, was %u",
+                  slot_u32(again, kMachineSlotGetNumPackages), numPackages);
             if (g_replay) {
-                check(slot_u32(again, M_GetNumCollected) == numCollected, "collected %u, was %u",
-                      slot_u32(again, M_GetNumCollected), numCollected);
+                check(slot_u32(again, kMachineSlotGetNumCollected) == numCollected, "collected %u, was %u",
+                      slot_u32(again, kMachineSlotGetNumCollected), numCollected);
             }
-            slot_void_u32(again, M_Destroy, 1);
+            slot_void_u32(again, kMachineSlotDestroy, 1);
         }
     }
-    slot_void(machine, M_Release);
+    slot_void(machine, kMachineSlotRelease);
 
     /* Replacing the detailed callback by none returns it; reports then reach
      * the simple one only. */
