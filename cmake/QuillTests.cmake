@@ -36,6 +36,18 @@ endif()
 
 gtest_discover_tests(quill_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 60 ${QUILL_WINE_FIXTURE})
 
+# The Linux shim on the real kernel: the online list and placements from
+# several threads at once (the concurrency tests, also run under
+# ThreadSanitizer by scripts/test-all.sh).
+if(NOT WIN32)
+  add_executable(quill_native_tests ${CMAKE_SOURCE_DIR}/tests/native/linux_shim_test.cpp
+                 $<TARGET_OBJECTS:quill_core> $<TARGET_OBJECTS:quill_native>)
+  target_include_directories(quill_native_tests PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/source/lib)
+  target_compile_definitions(quill_native_tests PRIVATE QUILL_STATIC)
+  target_link_libraries(quill_native_tests PRIVATE ${QUILL_GTEST_MAIN})
+  gtest_discover_tests(quill_native_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 120)
+endif()
+
 if(TARGET quill_chost)
   add_test(NAME chost.native COMMAND quill_chost $<TARGET_FILE:quillcore>)
   add_test(NAME chost.replay COMMAND quill_chost $<TARGET_FILE:quillcore-sim>

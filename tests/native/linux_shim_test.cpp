@@ -1,0 +1,113 @@
+// The Linux kernel services under the library: the online list, and
+// placements from several threads at once (run under ThreadSanitizer too).
+#include <quill/Quill.h>
+
+#include "PutThreadOnCPU.h"
+#include "platform/PlatformPosix.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Points the shim at a file of its own with the given online list.
+class FakeOnlineList {
+public:
+    explicit FakeOnlineList(const char* text)
+        : m_path("/tmp/quill-online-" + std::to_string(getpid()) + ".txt") {
+        FILE* file = std::fopen(m_path.c_str(), "w");
+        std::fputs(text, file);
+        std::fclose(file);
+        platform::g_onlineProcessorsPath = m_path.c_str();
+    }
+    ~FakeOnlineList() {
+        platform::g_onlineProcessorsPath = "/sys/devices/system/cpu/online";
+        std::remove(m_path.c_str());
+    }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace
+
+TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
+    struct Case {
+        const char* list;
+        uint32_t count;
+        uint64_t mask;
+    };
+    const Case cases[] = {
+        {"0-3\n", 4, 0xF},
+        {"0,2-3\n", 3, 0xD},  // processor 1 offline
+        {"0-1,4,6-7\n", 5, 0xD3},
+        {"0-127\n", 64, ~uint64_t(0)},  // one processor group: the first 64
+    };
+    for (const Case& c : cases) {
+        FakeOnlineList online(c.list);
+        uint64_t mask = 0;
+        EXPECT_EQ(c.count, GetSystemProcessors(&mask)) << c.list;
+        EXPECT_EQ(c.mask, mask) << c.list;
+    }
+    {
+        // Index 1 is the second online processor, not processor 1.
+        FakeOnlineList online("1\n");
+        uint64_t mask = 0;
+        EXPECT_EQ(1u, GetSystemProcessors(&mask));
+        EXPECT_EQ(0x2u, mask);
+    }
+}
+
+// Several threads, the main thread among them, place themselves on every
+// processor in turn and ask for the process set meanwhile: no move is
+// refused and no answer is short, at any moment. Bounded in time.
+TEST(LinuxShim, ConcurrentPlacementsNeverShrinkTheProcessSet) {
+    uint64_t processMask = 0;
+    const uint32_t processors = GetProcessProcessors(&processMask);
+    const uint32_t systemCount = GetSystemProcessors(nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> wrongCounts{0}, wrongMasks{0}, refusals{0}, rounds{0};
+    const auto work = [&] {
+        for (uint32_t round = 0; round < 20000 && !stop.load(); ++round) {
+            for (uint32_t index = 0; index < systemCount; ++index) {
+                PutThreadOnCPU placement;
+                placement.MoveToProcessor(index);
+                if (placement.m_status == kPlacementOK) {
+                    if (NumLogicalProcessorsInCurrentProcess() != processors) ++wrongCounts;
+                    uint64_t mask = 0;
+                    GetProcessProcessors(&mask);
+                    if (mask != processMask) ++wrongMasks;
+                } else if ((processMask & placement.m_targetMask) != 0) {
+                    ++refusals;
+                }
+            }
+            ++rounds;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) threads.emplace_back(work);
+    std::thread timer([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!stop.load() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        stop = true;
+    });
+    work();  // the main thread, whose moves are the ones that could shrink the set
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    timer.join();
+    EXPECT_GT(rounds.load(), 0u);
+    EXPECT_EQ(0u, wrongCounts.load());
+    EXPECT_EQ(0u, wrongMasks.load());
+    EXPECT_EQ(0u, refusals.load());
+    uint64_t after = 0;
+    GetProcessProcessors(&after);
+    EXPECT_EQ(processMask, after);
+}
