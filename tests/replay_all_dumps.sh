@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Replays every dump of a folder through quillinfo --json: each must be
 # described (exit 0, one JSON document with one entry per processor kept, at
-# most 64) without a crash, a hang or a sanitizer finding.
+# most 64, each with its family, model and stepping) without a crash, a hang
+# or a sanitizer finding.
 #
 #   replay_all_dumps.sh QUILLINFO DUMP-FOLDER
 #
@@ -41,6 +42,8 @@ processors = doc["processors"]
 assert 1 <= len(processors) <= 64, len(processors)
 for p in processors:
     assert p["vendorString"] and p["caches"] is not None
+    # Every dump has leaf 1: display family, model and stepping on every processor.
+    assert None not in (p["family"], p["model"], p["stepping"], p["signature"]), p["logicalIndex"]
 PY
     then
         echo "FAILED: $dump: unexpected JSON"
