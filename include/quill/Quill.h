@@ -47,8 +47,8 @@ QUILL_API uint32_t DataCacheEntryType(uint32_t level);
 // Zhaoxin as vendors of their own, leaf 4 caches on Centaur, processors told
 // apart by their full APIC id). Returns the rules in force before the call;
 // any other value is reported and changes nothing. A change forgets the
-// topology of the processors described so far.
-enum { kQuillRulesClassic = 0, kQuillRulesCurrent = 1 };
+// topology of the processors described so far. The values are in
+// quill/QuillTypes.h.
 QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
 }
 

@@ -66,6 +66,11 @@ QUILL_API uint64_t DataCacheSize(uint32_t level);
 QUILL_API uint32_t DataCacheEntrySize(uint32_t level);
 QUILL_API uint32_t DataCacheEntryType(uint32_t level);
 
+/* Extension beside the 23: the rules by which processors are described,
+ * kQuillRulesClassic (the default) or kQuillRulesCurrent; returns the rules
+ * in force before the call (see quill/Quill.h). */
+QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
+
 /* Slot positions. */
 enum {
     kMachineSlotRelease = 0,

@@ -48,6 +48,10 @@ enum {
     kVendorZhaoxin = 13
 };
 
+/* Description rules, chosen with SetQuillDescriptionRules (an extension
+ * beside the 23 exports): the classic rules are the default. */
+enum { kQuillRulesClassic = 0, kQuillRulesCurrent = 1 };
+
 /* Hypervisor vendors (leaf 0x40000000 signature). */
 typedef uint32_t HypervisorVendorID;
 enum {
