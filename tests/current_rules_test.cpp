@@ -1,5 +1,5 @@
 // The rules a host chooses with SetQuillDescriptionRules: the current rules
-// on real dumps of AMD (Zen to Zen 4, Bulldozer), Hygon, Centaur and Zhaoxin
+// on real dumps of AMD (Zen to Zen 4, Bulldozer family), Hygon, Centaur and Zhaoxin
 // parts and with x2APIC ids past 255, and the classic rules unchanged.
 //
 // Every expected value below is decoded by hand from the dump's own leaves:
@@ -99,6 +99,16 @@ const DumpCase kCases[] = {
      {{1, kTypeData, 16 * kKB, 4, 1, {0x12}},
       {1, kTypeInstruction, 64 * kKB, 2, 2, {0x12, 0x13}},
       {2, kTypeUnified, 2 * kMB, 16, 2, {0x12, 0x13}}}},
+    // Opteron 6200 of two nodes with six cores each: extended APIC ids
+    // 0x20-0x2B, 0x8000001E ECX 0x100 for the first six and 0x101 (node 1)
+    // for the others; 0x80000008 ECX 0x500B: 12 cores. Probe 6 (0x26) shares
+    // its L3 00014163-0BC0003F-000007FF (48 ways, 2048 sets, 6 sharers)
+    // with the cores of node 1 alone, 0x26-0x2B.
+    {"AuthenticAMD0600F12_K15_Interlagos_CPUID3.txt", false, kVendorAMD, 1, 12, 1, 6,
+     {{1, kTypeData, 16 * kKB, 4, 1, {0x26}},
+      {1, kTypeInstruction, 64 * kKB, 2, 2, {0x26, 0x27}},
+      {2, kTypeUnified, 2 * kMB, 16, 2, {0x26, 0x27}},
+      {3, kTypeUnified, 6 * kMB, 48, 6, Range(0x26, 0x2B)}}},
     // Hygon C86 (family 18h): APIC ids 0-15; 0x80000008 ECX 0x400F: 16
     // logical processors. L1i 00004122-00C0003F-000000FF: 64 KB; L3
     // 0001C163-03C0003F-00001FFF: 8192 sets, 8 sharers: ids 8-15 for probe 8.

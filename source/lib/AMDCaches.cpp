@@ -159,5 +159,8 @@ void AMDDataCollector::CollectCaches(CPUData& record) {
             AddSharingProcessor(cache, record.m_apicID);
         }
     }
-    if (deterministic) AppendDeterministicCaches(m_rawData, kLeafCacheProperties, record);
+    if (deterministic) {
+        AppendDeterministicCaches(m_rawData, kLeafCacheProperties, record);
+        GroupNodeCaches(record);
+    }
 }

@@ -41,6 +41,9 @@ private:
     bool UsesTopologyExtensions() const;
     // Ids and counts from leaves 0x8000001E and 0x80000008.
     void CollectExtendedTopology(CPUData& record, const RawCPUIDData& ext1E, const RawCPUIDData* ext8);
+    // Before family 17h, the caches of a node in a package of several nodes
+    // grouped by the node that leaf 0x8000001E names.
+    void GroupNodeCaches(CPUData& record) const;
 
     // Ways of an encoded associativity field of `width` bits (8 or 4);
     // kFullyAssociative for full associativity and for unknown codes.

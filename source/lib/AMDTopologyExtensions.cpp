@@ -15,6 +15,8 @@ QUILL_REVISION("$Id: AMDTopologyExtensions.cpp $");
 namespace {
 
 constexpr uint32_t kLeafCacheProperties = 0x8000001D;
+constexpr uint32_t kLeafProcessorTopology = 0x8000001E;
+constexpr uint32_t kLeafAddressSizes = 0x80000008;
 constexpr uint32_t kTopologyExtensionsBit = 1u << 22;  // leaf 0x80000001 ECX
 constexpr uint32_t kFirstTopologyExtensionsFamily = 0x15;
 // Families 15h and 16h group cores in compute units; from 17h on the units
@@ -28,6 +30,14 @@ uint32_t IDWidth(uint32_t count) {
     uint32_t width = 0;
     for (uint32_t value = count - 1; value != 0; value >>= 1) ++width;
     return width;
+}
+
+// Leaf 0x80000008 ECX: logical processors per package less one (bits 7..0)
+// and the width of their part of the APIC id (bits 15..12; 0: as wide as
+// the count needs). The package id lies above that width.
+uint32_t PackageShift(const RawCPUIDData& ext8) {
+    const uint32_t width = (ext8.m_ecx >> 12) & 0xF;
+    return width != 0 ? width : IDWidth((ext8.m_ecx & 0xFF) + 1);
 }
 
 }  // namespace
@@ -55,11 +65,8 @@ void AMDDataCollector::CollectExtendedTopology(CPUData& record, const RawCPUIDDa
     const uint32_t apicID = ext1E.m_eax;  // the extended (x2)APIC id
     const bool smtUnits = record.m_family >= kFirstSMTFamily;
     const uint32_t threads = smtUnits ? ((ext1E.m_ebx >> 8) & 0xFF) + 1 : 1;
-    // Leaf 0x80000008 ECX: logical processors per package less one, and the
-    // width of their part of the APIC id (0: as wide as the count needs).
     const uint32_t logical = ext8 != nullptr ? (ext8->m_ecx & 0xFF) + 1 : threads;
-    uint32_t packageShift = ext8 != nullptr ? (ext8->m_ecx >> 12) & 0xF : 0;
-    if (packageShift == 0) packageShift = IDWidth(logical);
+    const uint32_t packageShift = ext8 != nullptr ? PackageShift(*ext8) : IDWidth(logical);
     const uint32_t smtWidth = IDWidth(threads);
     const uint32_t cores = logical / threads;
 
@@ -76,4 +83,25 @@ void AMDDataCollector::CollectExtendedTopology(CPUData& record, const RawCPUIDDa
     record.m_packageID = static_cast<uint8_t>(apicID >> packageShift);
     if (cores > 1) record.m_features |= Feature::MC;
     if (threads > 1) record.m_features |= Feature::HT;
+}
+
+void AMDDataCollector::GroupNodeCaches(CPUData& record) const {
+    const RawCPUIDData* ext1E = FindLeaf(kLeafProcessorTopology);
+    const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
+    if (record.m_family >= kFirstSMTFamily || ext1E == nullptr || ext8 == nullptr) return;
+    // Leaf 0x8000001E ECX: the node id and the nodes per package less one.
+    const uint32_t nodes = ((ext1E->m_ecx >> 8) & 0x7) + 1;
+    if (nodes < 2) return;
+    // The nodes of a package number their cores one after the other. With
+    // six cores a node (twelve-core Opteron 6200 and 6300), the sharer bits
+    // of the APIC id would join cores of both nodes: the node tells.
+    const uint32_t coresPerNode = ((ext8->m_ecx & 0xFF) + 1) / nodes;
+    if (coresPerNode < 2) return;
+    const uint32_t packageBase = record.m_apicID & ~((1u << PackageShift(*ext8)) - 1);
+    const uint32_t first = packageBase + ((ext1E->m_ecx & 0xFF) % nodes) * coresPerNode;
+    for (CPUCacheData& cache : record.m_caches) {
+        if (cache.m_role != kRoleCache || cache.m_numSharing < coresPerNode) continue;
+        cache.m_groupID = first;
+        cache.m_indexInGroup = record.m_apicID - first;
+    }
 }
