@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ gcc clang binutils libgtest-dev libbenchmark-dev python3 pkg-config)
 # quillinfo: option parsing and JSON (header-only), and an SVG renderer for its tests.
 packages+=(libcli11-dev nlohmann-json3-dev librsvg2-bin)
+# scripts/fuzz.sh: Clang's libFuzzer and sanitizer runtimes.
+packages+=(libclang-rt-14-dev)
 if [[ "${1:-}" == "--windows" ]]; then
   # llvm (llvm-dlltool) and lld (lld-link) make and use the MSVC import library.
   packages+=(mingw-w64 wine64 llvm lld zip unzip)
