@@ -64,12 +64,13 @@ for index, p in processors.items():
     if index in cells and cells[index][:3] != (p["initialApicId"], p["packageId"], p["coreId"]):
         problems.append("processor %d drawn as %s" % (index, cells[index][:3]))
 
-# Caches: every distinct one of the JSON, drawn once, over its sharers.
+# Caches: every distinct one of the JSON, drawn once, over its sharers (the
+# ids the library names and the processors that hold it).
 expected = set()
 for p in doc["processors"]:
     for c in p["caches"]:
         if c["role"] == "cache" and c["type"] in ("data", "instruction", "unified", "trace"):
-            sharing = tuple(sorted(c["sharingIds"])) or (p["initialApicId"],)
+            sharing = tuple(sorted(set(c["sharingIds"]) | {p["initialApicId"]}))
             expected.add((c["level"], c["type"], c["size"], sharing))
 drawn = []
 for cache in groups(svg, "cache"):

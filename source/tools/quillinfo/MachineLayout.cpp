@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace quillinfo {
@@ -20,15 +21,18 @@ std::vector<CacheKind> GroupCaches(const MachineSnapshot& s) {
             auto kind = std::find_if(kinds.begin(), kinds.end(),
                                      [&](const CacheKind& k) { return SameKind(*k.record, c); });
             if (kind == kinds.end()) kind = kinds.insert(kinds.end(), CacheKind{&c, {}});
-            const bool known = HasSharing(c) && !c.sharingIds.empty();
             auto instance = kind->instances.end();
-            if (known) {
+            std::vector<uint16_t> ids;
+            if (HasSharing(c)) {
+                // The processor holding it shares it, whether the library names it or not.
+                std::set<uint16_t> sharers(c.sharingIds.begin(), c.sharingIds.end());
+                sharers.insert(s.processors[p].initialApicId);
+                ids.assign(sharers.begin(), sharers.end());
                 instance = std::find_if(kind->instances.begin(), kind->instances.end(),
-                                        [&](const CacheInstance& i) { return i.sharingIds == c.sharingIds; });
+                                        [&](const CacheInstance& i) { return i.sharingIds == ids; });
             }
             if (instance == kind->instances.end()) {
-                instance = kind->instances.insert(kind->instances.end(),
-                                                  CacheInstance{&c, known ? c.sharingIds : std::vector<uint16_t>{}, {}});
+                instance = kind->instances.insert(kind->instances.end(), CacheInstance{&c, ids, {}});
             }
             if (instance->holders.empty() || instance->holders.back() != p) instance->holders.push_back(p);
         }

@@ -15,7 +15,9 @@ namespace quillinfo {
 // One cache or TLB of the machine.
 struct CacheInstance {
     const CacheSnapshot* record = nullptr;  // as its first holder describes it
-    // The APIC ids the library says share it; empty when it does not say.
+    // The APIC ids of the processors that share it, ascending: those the
+    // library names and those that hold it. Empty for a record without
+    // sharing (see HasSharing).
     std::vector<uint16_t> sharingIds;
     // Positions in MachineSnapshot::processors of the processors that hold a
     // record of it, ascending.
@@ -23,8 +25,8 @@ struct CacheInstance {
 };
 
 // Records alike in everything but their sharing, and their instances: one
-// per distinct set of sharing ids, or one per processor for a record whose
-// sharing is not known or not meaningful (see HasSharing).
+// per distinct set of sharers, or one per processor for a record without
+// sharing (see HasSharing).
 struct CacheKind {
     const CacheSnapshot* record = nullptr;
     std::vector<CacheInstance> instances;

@@ -6,6 +6,7 @@
 
 #include <quill/QuillTypes.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -104,12 +105,21 @@ std::vector<uint32_t> Indices(const MachineSnapshot& s, const std::vector<size_t
     return indices;
 }
 
+// Words of a sentence, one by one, for PrintWrapped.
+void AddWords(std::vector<std::string>& words, const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find(' ', start), text.size());
+        if (end > start) words.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
 void PrintCaches(const MachineSnapshot& s, std::ostream& out) {
     const std::vector<CacheKind> kinds = GroupCaches(s);
     out << "\nCaches and TLBs (each distinct one once; processors by logical index)\n";
     if (kinds.empty()) out << "  none reported\n";
     for (const CacheKind& kind : kinds) {
-        std::string line = "  " + DescribeRecord(*kind.record);
         std::vector<uint32_t> all;
         bool private_ = true;
         for (const CacheInstance& i : kind.instances) {
@@ -117,22 +127,21 @@ void PrintCaches(const MachineSnapshot& s, std::ostream& out) {
             all.insert(all.end(), indices.begin(), indices.end());
             private_ = private_ && i.holders.size() == 1;
         }
-        if (!HasSharing(*kind.record)) {
-            out << line << "; on processors " << Ranges(all) << "\n";
-            continue;
-        }
+        std::vector<std::string> words = {DescribeRecord(*kind.record) + ";"};
         const size_t n = kind.instances.size();
-        if (n == 1) {
-            out << line << "; 1 instance, " << (all.size() == 1 ? "on processor " : "shared by processors ")
-                << Ranges(all) << "\n";
+        if (!HasSharing(*kind.record)) {
+            AddWords(words, "on processors " + Ranges(all));
+        } else if (n == 1) {
+            AddWords(words, std::string("1 instance, ") + (all.size() == 1 ? "on processor " : "shared by processors ") +
+                                Ranges(all));
         } else if (private_) {
-            out << line << "; " << n << " instances, one per processor (" << Ranges(all) << ")\n";
+            AddWords(words, std::to_string(n) + " instances, one per processor (" + Ranges(all) + ")");
         } else {
-            out << line << "; " << n << " instances, shared by\n    ";
-            std::vector<std::string> sets;
-            for (const CacheInstance& i : kind.instances) sets.push_back("[" + Ranges(Indices(s, i.holders)) + "]");
-            PrintWrapped(out, sets, 4, 4, " ");
+            AddWords(words, std::to_string(n) + " instances, shared by");
+            for (const CacheInstance& i : kind.instances) words.push_back("[" + Ranges(Indices(s, i.holders)) + "]");
         }
+        out << "  ";
+        PrintWrapped(out, words, 4, 2, " ");
     }
 }
 

@@ -195,13 +195,13 @@ private:
         }
     }
 
-    // The processors a cache spans: those it names, and those that hold it.
+    // The processors a cache spans: those among its sharers.
     std::vector<size_t> Spanned(const CacheInstance& instance) const {
-        std::set<size_t> spanned(instance.holders.begin(), instance.holders.end());
+        std::vector<size_t> spanned;
         for (size_t p = 0; p < m_s.processors.size(); ++p)
             if (std::count(instance.sharingIds.begin(), instance.sharingIds.end(), m_s.processors[p].initialApicId))
-                spanned.insert(p);
-        return {spanned.begin(), spanned.end()};
+                spanned.push_back(p);
+        return spanned;
     }
 
     // Bars: runs of side-by-side processors in one row; lanes first fit,
@@ -307,12 +307,8 @@ private:
                 for (const Segment& s : m_segments)
                     if (s.instance == &instance) bars.push_back(&s);
                 if (bars.empty()) continue;
-                std::vector<unsigned> ids(instance.sharingIds.begin(), instance.sharingIds.end());
-                if (ids.empty())
-                    for (const size_t p : instance.holders) ids.push_back(m_s.processors[p].initialApicId);
-                std::sort(ids.begin(), ids.end());
                 std::string sharing;
-                for (const unsigned id : ids) sharing += (sharing.empty() ? "" : " ") + std::to_string(id);
+                for (const unsigned id : instance.sharingIds) sharing += (sharing.empty() ? "" : " ") + std::to_string(id);
                 const int level = static_cast<int>(std::min<uint32_t>(std::max<uint32_t>(c.level, 1), 4));
                 out << "<g class=\"cache\" data-level=\"" << c.level << "\" data-type=\"" << TypeName(c.type)
                     << "\" data-size=\"" << c.size << "\" data-sharing=\"" << sharing << "\">\n";

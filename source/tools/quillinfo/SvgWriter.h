@@ -8,7 +8,8 @@
 // data-apic-id (the initial APIC id, the id caches name their sharers by),
 // data-logical-index and data-row; each cache a <g class="cache"> with
 // data-level, data-type, data-size (bytes) and data-sharing (the APIC ids
-// that share it, space-separated, ascending), its bars with data-row.
+// of the processors that share it, space-separated, ascending: those the
+// library names and those that hold it), its bars with data-row.
 #pragma once
 
 #include "Snapshot.h"
