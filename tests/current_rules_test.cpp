@@ -68,7 +68,7 @@ const DumpCase kCases[] = {
       {2, kTypeUnified, 512 * kKB, 8, 2, {16, 17}},
       {3, kTypeUnified, 8 * kMB, 16, 6, Range(16, 21)}}},
     // Zen 2, Ryzen 5 3600: APIC ids 0-5 and 8-13; 0x80000008 ECX 0x700B: 12
-    // logical processors. Probe 6 has APIC id 8. L1i 00004122-01C0003F-3F:
+    // logical processors. Probe 6 has APIC id 8. L1i 00004122-01C0003F-0000003F:
     // 8 ways, 64 sets; L3 00014163-03C0003F-00003FFF: 16384 sets, 6 sharers.
     {"AuthenticAMD0870F10_K17_Matisse_CPUID2.txt", false, kVendorAMD, 1, 6, 2, 6,
      {{1, kTypeData, 32 * kKB, 8, 2, {8, 9}},
