@@ -72,7 +72,7 @@ void PrintProcessorGroups(const MachineSnapshot& s, bool hypervisorOnce, std::os
     }
     for (const auto& [block, indices] : groups) {
         out << "\n" << (indices.size() == 1 ? "Processor " : "Processors ") << Ranges(indices);
-        if (groups.size() > 1) out << " (" << Count(indices.size(), "processor", "processors") << " alike)";
+        if (groups.size() > 1 && indices.size() > 1) out << " (" << indices.size() << " processors alike)";
         out << "\n" << block;
     }
 }
