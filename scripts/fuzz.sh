@@ -20,7 +20,7 @@ if [[ -d ../shared/cpuid-dumps ]]; then
 fi
 mkdir -p "$build"/corpus/{cpuid,loader} "$build"/findings/{cpuid,loader}
 for dump in "${dumps[@]}"; do
-  name=$(basename "$dump")
+  name=$(basename "$(dirname "$dump")")_$(basename "$dump")
   cp "$dump" "$build/corpus/loader/$name"
   "$build/dump_to_fuzz_input" "$dump" "$build/corpus/cpuid/$name.bin" 2>/dev/null || true
 done
