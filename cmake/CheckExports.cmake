@@ -13,6 +13,7 @@ set(expected
   OverrideInternalSafetyChecks SetQuillDetailedErrorReportCallback SetQuillErrorReportCallback)
 # Extensions beside the 23, in both products.
 list(APPEND expected SetQuillDescriptionRules)
+list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")

@@ -52,8 +52,11 @@ if(TARGET quill_chost)
   add_test(NAME chost.native COMMAND quill_chost $<TARGET_FILE:quillcore>)
   add_test(NAME chost.replay COMMAND quill_chost $<TARGET_FILE:quillcore-sim>
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
+  # 80 processors in two groups.
+  add_test(NAME chost.replay_groups COMMAND quill_chost $<TARGET_FILE:quillcore-sim>
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00206F2_Eagleton_CPUID.txt)
   if(QUILL_WINE_FIXTURE)
-    set_tests_properties(chost.native chost.replay PROPERTIES ${QUILL_WINE_FIXTURE})
+    set_tests_properties(chost.native chost.replay chost.replay_groups PROPERTIES ${QUILL_WINE_FIXTURE})
   endif()
 endif()
 

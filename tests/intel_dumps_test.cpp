@@ -506,7 +506,7 @@ TEST(IntelDumps, EverySharedIntelDumpReplays) {
         char error[512] = {0};
         ASSERT_EQ(0, QuillSimLoadDump(dump.string().c_str(), error, sizeof error)) << error;
         ClearAllCachedMachineDescriptors();
-        const uint32_t count = std::min<uint32_t>(QuillSimNumProcessors(), 64);
+        const uint32_t count = QuillSimGroupSize(0);  // the thread's group
         for (uint32_t p = 0; p < count; ++p) {
             SCOPED_TRACE(p);
             uint32_t leaf0[4] = {0, 0, 0, 0};

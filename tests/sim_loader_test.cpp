@@ -134,14 +134,15 @@ TEST(SimLoader, AidaAffMaskHeadings) {
     EXPECT_TRUE(Has(0, 4, 0));
 }
 
-TEST(SimLoader, AidaKeepsTheFirst64Processors) {
+TEST(SimLoader, AidaKeepsEveryProcessor) {
     // 80 processors under "CPU#nn AffMask: 0X...:..." headings with
     // two-group masks.
     MustLoad(DataPath("GenuineIntel00206F2_Eagleton_CPUID.txt"));
-    ASSERT_EQ(64u, QuillSimNumProcessors());
+    ASSERT_EQ(80u, QuillSimNumProcessors());
     EXPECT_EQ((Regs{0x000206F2, 0x00400800, 0x02BEE3FF, 0xBFEBFBFF}), Get(0, 1));
     EXPECT_EQ((Regs{0x000206F2, 0xC3400800, 0x02BEE3FF, 0xBFEBFBFF}), Get(63, 1));
-    EXPECT_FALSE(Has(64, 1));
+    EXPECT_EQ((Regs{0x000206F2, 0xF3400800, 0x02BEE3FF, 0xBFEBFBFF}), Get(79, 1));
+    EXPECT_FALSE(Has(80, 1));
     EXPECT_EQ((Regs{0x00000001, 0x00000002, 0x00000100, 0x00000001}), Get(1, 0xB, 0));
     EXPECT_EQ((Regs{0x00000006, 0x00000014, 0x00000201, 0x00000001}), Get(1, 0xB, 1));
     EXPECT_FALSE(Has(1, 0xB, 2));

@@ -77,11 +77,11 @@ TEST(SimMachine, CreateMachineOf64UsesEveryBit) {
     EXPECT_EQ(63u, QuillSimCurrentProcessor());
 }
 
-TEST(SimMachine, CreateMachineRefusesZeroAndMoreThan64) {
+TEST(SimMachine, CreateMachineRefusesZeroAndMoreThan1024) {
     ASSERT_EQ(0, QuillSimCreateMachine(3));
     ASSERT_EQ(0, QuillSimSetCPUID(2, 0, 0, 1, 2, 3, 4));
     EXPECT_NE(0, QuillSimCreateMachine(0));
-    EXPECT_NE(0, QuillSimCreateMachine(65));
+    EXPECT_NE(0, QuillSimCreateMachine(QUILL_SIM_MAX_PROCESSORS + 1));
     EXPECT_NE(0, QuillSimCreateMachine(0xFFFFFFFFu));
     EXPECT_EQ(3u, QuillSimNumProcessors());
     uint32_t regs[4];
@@ -282,7 +282,7 @@ TEST(SimMachine, SetCurrentProcessorRestoresTheProcessMask) {
     EXPECT_EQ(6u, QuillSimCurrentProcessor());
     EXPECT_EQ(0xF0ull, QuillSimThreadAffinity());
     EXPECT_EQ(6u, Execute(1).ebx);
-    QuillSimSetCurrentProcessor(64);  // not a processor: ignored
+    QuillSimSetCurrentProcessor(QUILL_SIM_MAX_PROCESSORS);  // not a processor: ignored
     EXPECT_EQ(6u, QuillSimCurrentProcessor());
 }
 

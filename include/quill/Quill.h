@@ -50,6 +50,20 @@ QUILL_API uint32_t DataCacheEntryType(uint32_t level);
 // topology of the processors described so far. The values are in
 // quill/QuillTypes.h.
 QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
+
+// Extension beside the 23: machines of more than 64 logical processors, which
+// the platform splits into processor groups of at most 64. The 23 exports
+// describe the group the calling thread runs in; these see every group.
+// Active processor groups (1 where the platform has none).
+QUILL_API uint16_t NumProcessorGroups();
+// Active processors of a group; 0 for a group that does not exist.
+QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
+// A machine description of one group, owned by the caller and ended with its
+// Release slot: its masks and processor indices are relative to the group.
+// The thread is moved into the group while it is described (and while the
+// description's lookups collect) and put back with its group and affinity.
+// Null for a group that does not exist, with a report.
+QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
 }
 
 #endif

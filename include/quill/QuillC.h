@@ -71,6 +71,14 @@ QUILL_API uint32_t DataCacheEntryType(uint32_t level);
  * in force before the call (see quill/Quill.h). */
 QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
 
+/* Extension beside the 23: processor groups (see quill/Quill.h). The number
+ * of active groups (1 where the platform has none), the processors of one (0
+ * for a group that does not exist), and a caller-owned description of one
+ * (null for a group that does not exist). */
+QUILL_API uint16_t NumProcessorGroups(void);
+QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
+QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
+
 /* Slot positions. */
 enum {
     kMachineSlotRelease = 0,

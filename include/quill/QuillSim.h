@@ -1,11 +1,16 @@
 /* Control of the simulated machine. Exported by libquillcore-sim.so and
  * quillcore-sim.dll only, never by the native library. Plain C.
  *
- * The simulated machine has up to 64 logical processors, each with its own
- * CPUID answers (absent leaves and sub-leaves answer zeros). Processor i sits
- * at bit i of the system and process masks. The calling thread runs on one
- * processor; SetThreadAffinityMask moves it to the lowest processor of the new
- * mask unless it already runs inside that mask. */
+ * The simulated machine has up to 1024 logical processors, each with its own
+ * CPUID answers (absent leaves and sub-leaves answer zeros), in processor
+ * groups formed as Windows forms them by default: at most 64 processors a
+ * group, the groups as equal in size as possible (the first ones one larger),
+ * the processors in order. Processors are numbered across the machine; the
+ * masks are those of one group, bit i its i-th processor. The calling thread
+ * runs on one processor of one group; SetThreadAffinityMask moves it, within
+ * its group, to the lowest processor of the new mask unless it already runs
+ * inside that mask. The process may use every processor of the groups above
+ * group 0. */
 #ifndef QUILL_QUILLSIM_H
 #define QUILL_QUILLSIM_H
 
@@ -27,7 +32,7 @@
 extern "C" {
 #endif
 
-#define QUILL_SIM_MAX_PROCESSORS 64
+#define QUILL_SIM_MAX_PROCESSORS 1024
 
 /* Replaces the machine by the processors of a dump file (AIDA64 text,
  * `cpuid -r` output or libcpuid raw). Returns 0 on success. On failure the
@@ -35,8 +40,9 @@ extern "C" {
  * message naming the file and, for malformed content, the line. */
 QUILL_SIM_API int QuillSimLoadDump(const char* path, char* error, uint32_t errorSize);
 
-/* Replaces the machine by `count` processors (1..64) with empty CPUID tables,
- * all of them active and in the process mask, the thread on processor 0. */
+/* Replaces the machine by `count` processors (1..1024) with empty CPUID
+ * tables, all of them active and in the process mask, the thread on
+ * processor 0. */
 QUILL_SIM_API int QuillSimCreateMachine(uint32_t count);
 
 QUILL_SIM_API uint32_t QuillSimNumProcessors(void);
@@ -51,22 +57,34 @@ QUILL_SIM_API int QuillSimCopyProcessor(uint32_t from, uint32_t to);
 /* Reads a stored answer without counting a CPUID execution; 0 if absent. */
 QUILL_SIM_API int QuillSimGetCPUID(uint32_t processor, uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
 
-/* What the system-information query reports (count may be 0). */
+/* The number of processor groups and the processors of one (0 past the
+ * machine). */
+QUILL_SIM_API uint32_t QuillSimNumGroups(void);
+QUILL_SIM_API uint32_t QuillSimGroupSize(uint32_t group);
+/* Puts the thread in a group, on its lowest processor the process may use,
+ * with all of them as its affinity. Returns 0 on success. */
+QUILL_SIM_API int QuillSimSetThreadGroup(uint32_t group);
+QUILL_SIM_API uint32_t QuillSimThreadGroup(void);
+
+/* What the system-information query reports for group 0 (count may be 0). */
 QUILL_SIM_API void QuillSimSetSystemInfo(uint32_t count, uint64_t activeMask);
-/* The process affinity mask; also resets the thread's affinity to it. */
+/* The process affinity mask in group 0; also puts the thread in group 0 with
+ * that affinity. */
 QUILL_SIM_API void QuillSimSetProcessMask(uint64_t mask);
-/* Puts the thread on a processor (bit number); its affinity becomes the
- * process mask. */
+/* Puts the thread on a processor (numbered across the machine); it joins that
+ * processor's group and its affinity becomes the process mask there. */
 QUILL_SIM_API void QuillSimSetCurrentProcessor(uint32_t processor);
 QUILL_SIM_API uint32_t QuillSimCurrentProcessor(void);
 QUILL_SIM_API uint64_t QuillSimThreadAffinity(void);
 /* Sets the thread's affinity as SetThreadAffinityMask would: a non-zero mask
- * inside the process mask; the thread moves to the lowest processor of the
- * mask unless it already runs inside it. Returns 0 on success. */
+ * inside the process mask of the thread's group; the thread moves to the
+ * lowest processor of the mask unless it already runs inside it. Returns 0 on
+ * success. */
 QUILL_SIM_API int QuillSimSetThreadAffinity(uint64_t mask);
 
 /* Fault injection. */
-/* A move onto exactly this processor is refused with this error (0 ends it). */
+/* A move onto exactly this processor (numbered across the machine) is
+ * refused with this error (0 ends it). */
 QUILL_SIM_API void QuillSimRefuseMoveTo(uint32_t processor, uint32_t errorCode);
 /* The process-mask query fails with this error (0 ends it). */
 QUILL_SIM_API void QuillSimFailProcessMaskQuery(uint32_t errorCode);

@@ -1,4 +1,5 @@
 #include "HypervisorInfo.h"
+#include "PutThreadInGroup.h"
 #include "QuillPlatform.h"
 #include "Quill.h"
 
@@ -38,6 +39,7 @@ void CPUData::Reset() {
     m_collectedOn = kCurrentProcessor;
     m_affinityBit = 0;
     m_affinityMask = 1;
+    m_topologyGroup = AddressedGroup();
 }
 
 void CPUData::Release() {
@@ -57,17 +59,17 @@ uint32_t CPUData::GetVendorID() const { return m_vendor->id; }
 
 uint8_t CPUData::GetMaxLogicalPerPackage() const {
     if (m_maxLogicalPerPackage != 0) return m_maxLogicalPerPackage;
-    return static_cast<uint8_t>(TopologyCache::Instance().MaxLogicalInPackage(m_packageID));
+    return static_cast<uint8_t>(TopologyCache::ForGroup(m_topologyGroup).MaxLogicalInPackage(m_packageID));
 }
 
 uint8_t CPUData::GetCoresPerPackage() const {
     if (m_coresPerPackage != 0) return m_coresPerPackage;
-    return static_cast<uint8_t>(TopologyCache::Instance().CountCoresInPackage(m_packageID));
+    return static_cast<uint8_t>(TopologyCache::ForGroup(m_topologyGroup).CountCoresInPackage(m_packageID));
 }
 
 uint8_t CPUData::GetThreadsPerCore() const {
     if (m_threadsPerCore != 0) return m_threadsPerCore;
-    return static_cast<uint8_t>(TopologyCache::Instance().CountThreadsInCore(m_packageID, m_coreID));
+    return static_cast<uint8_t>(TopologyCache::ForGroup(m_topologyGroup).CountThreadsInCore(m_packageID, m_coreID));
 }
 
 const CPUCacheData* CPUData::FindDataCache(uint32_t level) const {

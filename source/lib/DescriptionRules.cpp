@@ -25,7 +25,7 @@ extern "C" QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules) {
         s_descriptionRules.store(rules, std::memory_order_relaxed);
         // Package, core and processor ids entered under other rules would
         // mix with the new ones.
-        TopologyCache::Instance().ClearTopology();
+        TopologyCache::ClearAll();
     }
     return previous;
 }

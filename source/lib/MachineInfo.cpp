@@ -3,6 +3,7 @@
 #include <quill/Quill.h>
 
 #include "DescriptionRules.h"
+#include "PutThreadInGroup.h"
 #include "PutThreadOnCPU.h"
 #include "QuillPlatform.h"
 
@@ -74,7 +75,7 @@ bool Alike(const CPUData& a, const CPUData& b) {
 
 }  // namespace
 
-MachineInfo::MachineInfo() {
+MachineInfo::MachineInfo() : m_group(AddressedGroup()) {
     m_numLogicalProcessors = GetSystemProcessors(&m_activeProcessorMask);
     const uint32_t n = m_numLogicalProcessors;
     int32_t result = kResultOK;
@@ -177,6 +178,8 @@ CPUData* MachineInfo::FindByIdentity(uint32_t id) {
 }
 
 CPUData* MachineInfo::CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID) {
+    PutThreadInGroup group;
+    if (!group.MoveToGroup(m_group)) return nullptr;
     if (CollectCPUData(m_scratch, kCurrentProcessor) != kResultOK) return nullptr;
     const uint32_t collected = Identity(m_scratch);
     if (!anyAPICID && collected != wantedAPICID) return nullptr;
@@ -192,6 +195,9 @@ CPUData* MachineInfo::CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID)
 
 CPUDescription* MachineInfo::GetCPUDescription(uint32_t apicID) {
     if (apicID == kFirstProcessor) return m_quills.empty() ? nullptr : &m_quills.front();
+    // The current processor is one of the described group.
+    PutThreadInGroup group;
+    if (apicID == kCurrentProcessor && !group.MoveToGroup(m_group)) return nullptr;
     if (UseCurrentRules()) return GetCPUDescriptionByFullID(apicID);
     if (apicID == kCurrentProcessor)
         apicID = CurrProcessorID(false) & 0xFF;
@@ -226,9 +232,15 @@ CPUDescription* MachineInfo::GetCPUDescriptionByLogicalIndex(uint32_t logicalInd
     return nullptr;
 }
 
-uint32_t MachineInfo::GetNumProcessorsInProcess() const { return GetProcessProcessors(nullptr); }
+uint32_t MachineInfo::GetNumProcessorsInProcess() const {
+    PutThreadInGroup group;
+    group.MoveToGroup(m_group);
+    return GetProcessProcessors(nullptr);
+}
 
 uint64_t MachineInfo::GetProcessProcessorMask() const {
+    PutThreadInGroup group;
+    group.MoveToGroup(m_group);
     uint64_t mask = 1;
     GetProcessProcessors(&mask);
     return mask;
@@ -236,7 +248,7 @@ uint64_t MachineInfo::GetProcessProcessorMask() const {
 
 uint32_t MachineInfo::GetNumPackages() const {
     const uint32_t n = m_numLogicalProcessors;
-    const uint32_t p = TopologyCache::Instance().CountPackages();
+    const uint32_t p = TopologyCache::ForGroup(m_group).CountPackages();
     uint32_t q = 1;
     if (!m_quills.empty()) {
         const CPUData& first = m_quills.front();

@@ -47,4 +47,7 @@ private:
     bool m_isSymmetric = true;
     bool m_reserved = false;
     CPUData m_scratch{false};
+    // The processor group described (kNoGroup: the calling thread's own);
+    // lookups that collect, and the process queries, address it.
+    uint16_t m_group;
 };

@@ -1,6 +1,7 @@
 #include "PutThreadOnCPU.h"
 
 #include "CPUFunctions.h"
+#include "PutThreadInGroup.h"
 #include "QuillPlatform.h"
 
 #include <cstdio>
@@ -74,6 +75,13 @@ void PutThreadOnCPU::Restore() {
 }
 
 uint32_t GetSystemProcessors(uint64_t* activeMask) {
+    if (!AddressingHomeGroup()) {
+        // A group the thread was moved into: all of its processors.
+        uint32_t count = CountProcessorsInGroup(AddressedGroup());
+        if (count == 0) count = 1;
+        if (activeMask) *activeMask = LowProcessorMask(count);
+        return count;
+    }
     platform::SYSTEM_INFO info = {0, 0};
     QuerySystemInfo(&info);
     const uint32_t count = info.dwNumberOfProcessors == 0 ? 1 : info.dwNumberOfProcessors;
@@ -88,7 +96,13 @@ uint32_t GetSystemProcessors(uint64_t* activeMask) {
 uint32_t GetProcessProcessors(uint64_t* processMask) {
     platform::DWORD_PTR mask = 0, systemMask = 0;
     uint32_t count = 0;
-    if (platform::GetProcessAffinityMask(platform::GetCurrentProcess(), &mask, &systemMask)) {
+    if (!AddressingHomeGroup()) {
+        // The platform tells the process mask of the thread's own group only;
+        // in another group the process may use every processor as far as we
+        // know, and a move it may not make is refused when it is tried.
+        mask = LowProcessorMask(CountProcessorsInGroup(AddressedGroup()));
+        count = CountBits(mask);
+    } else if (platform::GetProcessAffinityMask(platform::GetCurrentProcess(), &mask, &systemMask)) {
         count = CountBits(mask);
     } else {
         const platform::DWORD error = platform::GetLastError();

@@ -110,6 +110,6 @@ QUILL_API CPUDescription* GetCPUDescription() {
     }
 }
 
-QUILL_API void ClearAllCachedMachineDescriptors() { TopologyCache::Instance().ClearTopology(); }
+QUILL_API void ClearAllCachedMachineDescriptors() { TopologyCache::ClearAll(); }
 
 }  // extern "C"

@@ -136,14 +136,24 @@ public:
     uint32_t m_collectedOn;
     uint8_t m_affinityBit;
     uint64_t m_affinityMask;
+    // The topology cache that derives this record's counts: the one of the
+    // group the thread addressed when the record was collected.
+    uint16_t m_topologyGroup;
 };
 
 // Which processor ids belong to which package and core, across every
 // description made in the process.
 class TopologyCache {
 public:
-    // The process-wide cache, created on first use.
+    // The process-wide cache, created on first use: the one of the group the
+    // calling thread addresses (see PutThreadInGroup.h). Each processor
+    // group has a cache of its own, so that a group's packages and cores
+    // are counted among its own processors; threads that address no group
+    // share the one the library has always had.
     static TopologyCache& Instance();
+    static TopologyCache& ForGroup(uint16_t group);
+    // Empties the caches of every group.
+    static void ClearAll();
 
     uint8_t EnterTopology(uint32_t processorID, uint8_t packageID, uint8_t coreID, uint8_t smtID,
                           bool multiThreadingCapable);

@@ -1,13 +1,29 @@
 #include "QuillPlatform.h"
 #include "Quill.h"
 
+#include "PutThreadInGroup.h"
+
 #include <algorithm>
 
 QUILL_REVISION("$Id: TopologyCache.cpp $");
 
-TopologyCache& TopologyCache::Instance() {
+namespace {
+// Groups past the last one share it; no platform has that many.
+constexpr uint16_t kMaxGroupCaches = 64;
+}  // namespace
+
+TopologyCache& TopologyCache::Instance() { return ForGroup(AddressedGroup()); }
+
+TopologyCache& TopologyCache::ForGroup(uint16_t group) {
     static TopologyCache s_cache;
-    return s_cache;
+    static TopologyCache s_groupCaches[kMaxGroupCaches];
+    if (group == kNoGroup) return s_cache;
+    return s_groupCaches[group < kMaxGroupCaches ? group : kMaxGroupCaches - 1];
+}
+
+void TopologyCache::ClearAll() {
+    ForGroup(kNoGroup).ClearTopology();
+    for (uint16_t group = 0; group < kMaxGroupCaches; ++group) ForGroup(group).ClearTopology();
 }
 
 uint8_t TopologyCache::EnterTopology(uint32_t processorID, uint8_t packageID, uint8_t coreID, uint8_t smtID,

@@ -23,8 +23,9 @@
 // "------[ Logical CPU #n ]------", "CPU#000 AffMask: ...",
 // "CPUID Registers (CPU #n):", "Group: 0x00 Affinity mask: ..."). Headings
 // only end the processor before them; numbering follows the order in the
-// file. Reports of up to 768 processors exist; the first 64 are kept, the
-// rest is still checked for malformed lines.
+// file. Reports of up to 768 processors exist; all are kept, up to the 1024
+// of the largest simulated machine, and the rest is still checked for
+// malformed lines.
 //
 // Sub-leaves: "[SL nn]" (hex) gives the sub-leaf. Reports without these
 // tags list a leaf once per sub-leaf in ascending order (leaf 4, 0xB, 0x18,

@@ -1,5 +1,5 @@
 // Loads any of the supported dump files into a list of processor tables
-// (at most 64), independent of the simulated machine.
+// (at most 1024), independent of the simulated machine.
 #pragma once
 
 #include "CPUIDTable.h"

@@ -8,7 +8,7 @@
 // Every heading ends the processor before it; an AIDA64 leaf 0 line starts a
 // processor too (see AidaDumpLoader.h). AIDA64 lines without a sub-leaf tag
 // take the sub-leaves of their leaf in order. Data lines before the first
-// heading belong to the first processor. The first 64 processors are kept,
+// heading belong to the first processor. The first 1024 processors are kept,
 // the rest is still checked for malformed lines; if a leaf and sub-leaf occur
 // twice in one processor the first line wins.
 #pragma once

@@ -130,6 +130,24 @@ QUILL_SIM_API int QuillSimGetCPUID(uint32_t processor, uint32_t leaf, uint32_t s
     return present ? 1 : 0;
 }
 
+QUILL_SIM_API uint32_t QuillSimNumGroups(void) { return sim::SimMachine::Instance().NumGroups(); }
+
+QUILL_SIM_API uint32_t QuillSimGroupSize(uint32_t group) { return sim::SimMachine::Instance().GroupSize(group); }
+
+QUILL_SIM_API int QuillSimSetThreadGroup(uint32_t group) {
+    sim::SimMachine& machine = sim::SimMachine::Instance();
+    uint16_t previousGroup = 0;
+    uint64_t previous = 0;
+    uint32_t error = 0;
+    return group < machine.NumGroups() && machine.SetThreadGroupAffinity(static_cast<uint16_t>(group),
+                                                                          machine.ProcessMask(group), previousGroup,
+                                                                          previous, error)
+               ? kOk
+               : kFailed;
+}
+
+QUILL_SIM_API uint32_t QuillSimThreadGroup(void) { return sim::SimMachine::Instance().ThreadGroup(); }
+
 QUILL_SIM_API void QuillSimSetSystemInfo(uint32_t count, uint64_t activeMask) {
     sim::SimMachine::Instance().SetSystemInfo(count, activeMask);
 }

@@ -35,13 +35,22 @@ uint32_t SimMachine::LowestBit(uint64_t mask) {
 }
 
 void SimMachine::Reset(uint32_t count) {
-    const uint64_t mask = LowMask(count);
-    m_systemCount.store(count);
+    // Groups as Windows forms them by default: at most 64 processors each,
+    // as equal in size as possible, the first ones one larger.
+    const uint32_t groups = (count + 63) / 64;
+    m_groupFirst.clear();
+    for (uint32_t group = 0, first = 0; group < groups; ++group) {
+        m_groupFirst.push_back(first);
+        first += count / groups + (group < count % groups ? 1 : 0);
+    }
+    const uint64_t mask = LowMask(GroupSize(0));
+    m_systemCount.store(GroupSize(0));
     m_activeMask.store(mask);
     m_processMask.store(mask);
     {
         SpinLock::Guard guard(m_threadLock);
         m_threadAffinity.store(mask);
+        m_threadGroup.store(0);
         m_currentProcessor.store(0);
     }
     m_priority.store(platform::THREAD_PRIORITY_NORMAL);
@@ -66,6 +75,39 @@ bool SimMachine::Replace(std::vector<CPUIDTable> tables) {
     return true;
 }
 
+uint32_t SimMachine::GroupSize(uint32_t group) const {
+    if (group >= m_groupFirst.size()) {
+        return 0;
+    }
+    const uint32_t end = group + 1 < m_groupFirst.size() ? m_groupFirst[group + 1] : NumProcessors();
+    return end - m_groupFirst[group];
+}
+
+uint32_t SimMachine::SystemCount() const {
+    const uint16_t group = m_threadGroup.load();
+    return group == 0 ? m_systemCount.load() : GroupSize(group);
+}
+
+uint64_t SimMachine::ActiveMask() const {
+    const uint16_t group = m_threadGroup.load();
+    return group == 0 ? m_activeMask.load() : LowMask(GroupSize(group));
+}
+
+uint64_t SimMachine::ProcessMask(uint32_t group) const {
+    return group == 0 ? m_processMask.load() : LowMask(GroupSize(group));
+}
+
+void SimMachine::PlaceThread(uint16_t group, uint64_t mask) {
+    m_threadAffinity.store(mask);
+    const uint32_t first = group < m_groupFirst.size() ? m_groupFirst[group] : 0;
+    const uint32_t current = m_currentProcessor.load();
+    if (m_threadGroup.load() != group || current < first || current - first >= 64 ||
+        ((mask >> (current - first)) & 1) == 0) {
+        m_currentProcessor.store(first + LowestBit(mask));
+    }
+    m_threadGroup.store(group);
+}
+
 CPUIDTable* SimMachine::Table(uint32_t processor) {
     return processor < m_tables.size() ? &m_tables[processor] : nullptr;
 }
@@ -88,10 +130,11 @@ void SimMachine::SetSystemInfo(uint32_t count, uint64_t activeMask) {
 void SimMachine::SetProcessMask(uint64_t mask) {
     m_processMask.store(mask);
     SpinLock::Guard guard(m_threadLock);
-    m_threadAffinity.store(mask);
-    const uint32_t current = m_currentProcessor.load();
-    if (mask != 0 && ((mask >> current) & 1) == 0) {
-        m_currentProcessor.store(LowestBit(mask));
+    if (mask != 0) {
+        PlaceThread(0, mask);
+    } else {
+        m_threadAffinity.store(mask);
+        m_threadGroup.store(0);
     }
 }
 
@@ -99,28 +142,47 @@ void SimMachine::SetCurrentProcessor(uint32_t processor) {
     if (processor >= QUILL_SIM_MAX_PROCESSORS) {
         return;
     }
+    // A processor past the machine counts as one of group 0.
+    uint16_t group = 0;
+    while (group + 1u < m_groupFirst.size() && m_groupFirst[group + 1u] <= processor) {
+        ++group;
+    }
     SpinLock::Guard guard(m_threadLock);
     m_currentProcessor.store(processor);
-    m_threadAffinity.store(m_processMask.load());
+    m_threadGroup.store(group);
+    m_threadAffinity.store(ProcessMask(group));
 }
 
 bool SimMachine::SetThreadAffinity(uint64_t mask, uint64_t& previous, uint32_t& error) {
     m_counters.CountAffinityCall();
-    const uint32_t refusal = m_faults.MoveRefusal(mask);
+    const uint16_t group = m_threadGroup.load();
+    const uint32_t first = group < m_groupFirst.size() ? m_groupFirst[group] : 0;
+    const uint32_t refusal = m_faults.MoveRefusal(first, mask);
     if (refusal != 0) {
         error = refusal;
         return false;
     }
-    if (mask == 0 || (mask & ~m_processMask.load()) != 0) {
+    if (mask == 0 || (mask & ~ProcessMask(group)) != 0) {
         error = platform::ERROR_INVALID_PARAMETER;
         return false;
     }
     SpinLock::Guard guard(m_threadLock);
-    previous = m_threadAffinity.exchange(mask);
-    const uint32_t current = m_currentProcessor.load();
-    if (((mask >> current) & 1) == 0) {
-        m_currentProcessor.store(LowestBit(mask));
+    previous = m_threadAffinity.load();
+    PlaceThread(group, mask);
+    return true;
+}
+
+bool SimMachine::SetThreadGroupAffinity(uint16_t group, uint64_t mask, uint16_t& previousGroup, uint64_t& previous,
+                                        uint32_t& error) {
+    m_counters.CountAffinityCall();
+    if (group >= NumGroups() || mask == 0 || (mask & ~ProcessMask(group)) != 0) {
+        error = platform::ERROR_INVALID_PARAMETER;
+        return false;
     }
+    SpinLock::Guard guard(m_threadLock);
+    previousGroup = m_threadGroup.load();
+    previous = m_threadAffinity.load();
+    PlaceThread(group, mask);
     return true;
 }
 
@@ -130,8 +192,8 @@ bool SimMachine::QueryProcessAffinity(uint64_t& processMask, uint64_t& systemMas
         error = failure;
         return false;
     }
-    processMask = m_processMask.load();
-    systemMask = m_activeMask.load();
+    processMask = ProcessMask(m_threadGroup.load());
+    systemMask = ActiveMask();
     return true;
 }
 

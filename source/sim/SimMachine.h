@@ -1,6 +1,8 @@
 // The state of the simulated machine: the CPUID tables of its processors,
-// what the system and process report, where the (single simulated) calling
-// thread runs, the thread priority, the counters and the armed faults.
+// their processor groups, what the system and process report, where the
+// (single simulated) calling thread runs, the thread priority, the counters
+// and the armed faults. Processors are numbered across the machine; the
+// masks are those of one group, bit i the group's i-th processor.
 //
 // The machine is replaced and configured from one thread between runs. While
 // the library runs, several threads may execute CPUID and the kernel
@@ -26,9 +28,10 @@ public:
     SimMachine(const SimMachine&) = delete;
     SimMachine& operator=(const SimMachine&) = delete;
 
-    // A machine of `count` (1..64) processors with empty tables.
+    // A machine of `count` (1..1024) processors with empty tables, in groups
+    // formed as Windows forms them by default.
     bool Create(uint32_t count);
-    // A machine of the given processors (1..64 tables).
+    // A machine of the given processors (1..1024 tables), grouped the same way.
     bool Replace(std::vector<CPUIDTable> tables);
     uint32_t NumProcessors() const { return static_cast<uint32_t>(m_tables.size()); }
     // The table of a processor, or null past the machine.
@@ -38,22 +41,37 @@ public:
     // leaf or sub-leaf that is not stored answers zeros.
     CPUIDRegs ExecuteCPUID(uint32_t leaf, uint32_t subleaf);
 
-    void SetSystemInfo(uint32_t count, uint64_t activeMask);
-    uint32_t SystemCount() const { return m_systemCount.load(); }
-    uint64_t ActiveMask() const { return m_activeMask.load(); }
+    uint16_t NumGroups() const { return static_cast<uint16_t>(m_groupFirst.size()); }
+    // Processors of a group; 0 past the machine.
+    uint32_t GroupSize(uint32_t group) const;
 
-    // Also sets the thread affinity to `mask` and moves the thread into it.
-    void SetProcessMask(uint64_t mask);
-    uint64_t ProcessMask() const { return m_processMask.load(); }
-    // Puts the thread on `processor` (0..63) with the process mask as its
+    // What the system reports for group 0; other groups report all their
+    // processors.
+    void SetSystemInfo(uint32_t count, uint64_t activeMask);
+    // For the group the thread runs in.
+    uint32_t SystemCount() const;
+    uint64_t ActiveMask() const;
+
+    // The process mask in group 0 (the process may use every processor of
+    // the other groups). Also puts the thread in group 0 with `mask` as its
     // affinity.
+    void SetProcessMask(uint64_t mask);
+    // The process mask in a group.
+    uint64_t ProcessMask(uint32_t group = 0) const;
+    // Puts the thread on `processor` (0..1023) with the process mask of its
+    // group as its affinity.
     void SetCurrentProcessor(uint32_t processor);
     uint32_t CurrentProcessor() const { return m_currentProcessor.load(); }
     uint64_t ThreadAffinity() const { return m_threadAffinity.load(); }
+    uint16_t ThreadGroup() const { return m_threadGroup.load(); }
 
     // The kernel services. Failures return false and set `error`.
     // Counts the call; on success `previous` is the affinity it replaced.
     bool SetThreadAffinity(uint64_t mask, uint64_t& previous, uint32_t& error);
+    // Moves the thread into `group` with affinity `mask`; `previousGroup` and
+    // `previous` receive what it had.
+    bool SetThreadGroupAffinity(uint16_t group, uint64_t mask, uint16_t& previousGroup, uint64_t& previous,
+                                uint32_t& error);
     bool QueryProcessAffinity(uint64_t& processMask, uint64_t& systemMask, uint32_t& error) const;
     void Yield() { m_counters.CountYield(); }
     int ThreadPriority() const { return m_priority.load(); }
@@ -69,15 +87,20 @@ private:
     void Reset(uint32_t count);
     static uint64_t LowMask(uint32_t count);
     static uint32_t LowestBit(uint64_t mask);
+    // Puts the thread in `group` with `mask`, on its lowest processor unless
+    // it already runs inside the mask. Holds m_threadLock.
+    void PlaceThread(uint16_t group, uint64_t mask);
 
     std::vector<CPUIDTable> m_tables;
+    std::vector<uint32_t> m_groupFirst;  // first processor of each group
     std::atomic<uint32_t> m_systemCount{0};
     std::atomic<uint64_t> m_activeMask{0};
     std::atomic<uint64_t> m_processMask{0};
     std::atomic<uint64_t> m_threadAffinity{0};
     std::atomic<uint32_t> m_currentProcessor{0};
+    std::atomic<uint16_t> m_threadGroup{0};
     std::atomic<int> m_priority{0};
-    SpinLock m_threadLock;  // m_threadAffinity and m_currentProcessor together
+    SpinLock m_threadLock;  // m_threadAffinity, m_threadGroup and m_currentProcessor together
     SimCounters m_counters;
     SimFaults m_faults;
 };

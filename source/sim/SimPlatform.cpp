@@ -71,4 +71,39 @@ BOOL SetThreadPriority(HANDLE /*thread*/, int priority) {
     return 1;
 }
 
+WORD GetActiveProcessorGroupCount() { return sim::SimMachine::Instance().NumGroups(); }
+
+DWORD GetActiveProcessorCount(WORD group) { return sim::SimMachine::Instance().GroupSize(group); }
+
+BOOL GetThreadGroupAffinity(HANDLE /*thread*/, GROUP_AFFINITY* affinity) {
+    if (affinity == nullptr) {
+        tLastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    const sim::SimMachine& machine = sim::SimMachine::Instance();
+    affinity->Mask = machine.ThreadAffinity();
+    affinity->Group = machine.ThreadGroup();
+    return 1;
+}
+
+BOOL SetThreadGroupAffinity(HANDLE /*thread*/, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous) {
+    if (affinity == nullptr) {
+        tLastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    uint16_t previousGroup = 0;
+    uint64_t previousMask = 0;
+    uint32_t error = 0;
+    if (!sim::SimMachine::Instance().SetThreadGroupAffinity(affinity->Group, affinity->Mask, previousGroup,
+                                                            previousMask, error)) {
+        tLastError = error;
+        return 0;
+    }
+    if (previous != nullptr) {
+        previous->Mask = previousMask;
+        previous->Group = previousGroup;
+    }
+    return 1;
+}
+
 }  // namespace platform

@@ -733,6 +733,60 @@ static void print_cpu(const CPUFacts* f, const char* vendor) {
 }
 
 /* ------------------------------------------------------------------------ */
+/* Processor groups: the extension beside the 23                             */
+
+typedef uint16_t (*NumProcessorGroupsFn)(void);
+typedef uint32_t (*NumLogicalProcessorsInGroupFn)(uint16_t);
+typedef QObj* (*GetGroupMachineDescriptionFn)(uint16_t);
+
+/* Every group is described with its own processors, the groups together
+ * hold `total` processors (0: unknown), the first holds the thread's; a
+ * group past the last does not exist. */
+static void check_groups(LibHandle lib, uint32_t numLogical, uint32_t total) {
+    NumProcessorGroupsFn numGroups = (NumProcessorGroupsFn)find_symbol(lib, "NumProcessorGroups");
+    NumLogicalProcessorsInGroupFn inGroup = (NumLogicalProcessorsInGroupFn)find_symbol(lib, "NumLogicalProcessorsInGroup");
+    GetGroupMachineDescriptionFn describe = (GetGroupMachineDescriptionFn)find_symbol(lib, "GetGroupMachineDescription");
+    uint16_t groups, g;
+    uint32_t sum = 0;
+    unsigned d, s;
+    set_context("processor groups");
+    if (!check(numGroups != NULL && inGroup != NULL && describe != NULL, "a processor group export is missing")) {
+        return;
+    }
+    groups = numGroups();
+    check(groups >= 1, "NumProcessorGroups is 0");
+    check(inGroup(0) == numLogical, "NumLogicalProcessorsInGroup(0) %u, NumLogicalProcessors %u", inGroup(0),
+          numLogical);
+    for (g = 0; g < groups; ++g) {
+        const uint32_t n = inGroup(g);
+        QObj* machine = describe(g);
+        sum += n;
+        check(n >= 1 && n <= 64, "group %u has %u processors", g, n);
+        if (!check(machine != NULL, "GetGroupMachineDescription(%u) returned null", g)) {
+            continue;
+        }
+        check(slot_u32(machine, kMachineSlotGetNumProcessors) == n, "group %u: slot 1 %u, %u processors", g,
+              slot_u32(machine, kMachineSlotGetNumProcessors), n);
+        check(slot_u32(machine, kMachineSlotGetNumCollected) >= 1 &&
+                  slot_u32(machine, kMachineSlotGetNumCollected) <= n,
+              "group %u: %u collected of %u", g, slot_u32(machine, kMachineSlotGetNumCollected), n);
+        slot_void(machine, kMachineSlotRelease);
+    }
+    check(total == 0 || sum == total, "the groups hold %u processors, the machine %u", sum, total);
+    d = g_numDetailed;
+    s = g_numSimple;
+    check(inGroup(groups) == 0, "NumLogicalProcessorsInGroup(%u) past the last group", groups);
+    check(describe(groups) == NULL, "GetGroupMachineDescription(%u) past the last group", groups);
+    {
+        char message[128];
+        snprintf(message, sizeof message,
+                 "Requested machine description for processor group %u, which does not exist.", groups);
+        expect_one_report("GetGroupMachineDescription past the last group", d, s, 2, message);
+    }
+    printf("%u processor groups, %u processors\n", groups, sum);
+}
+
+/* ------------------------------------------------------------------------ */
 /* Main                                                                      */
 
 int main(int argc, char** argv) {
@@ -814,13 +868,13 @@ int main(int argc, char** argv) {
     check(numInProcess >= 1 && numInProcess <= numLogical, "NumLogicalProcessorsInCurrentProcess %u of %u",
           numInProcess, numLogical);
     if (g_replay) {
-        if (dump.processors <= QUILL_SIM_MAX_PROCESSORS) {
+        if (dump.processors <= 64) {
             check(numLogical == dump.processors, "NumLogicalProcessors %u, the dump has %u processors", numLogical,
                   dump.processors);
         }
         if (simNumProcessors != NULL) {
-            check(numLogical == simNumProcessors(), "NumLogicalProcessors %u, QuillSimNumProcessors %u", numLogical,
-                  simNumProcessors());
+            check(simNumProcessors() == dump.processors, "QuillSimNumProcessors %u, the dump has %u processors",
+                  simNumProcessors(), dump.processors);
         }
     }
     check(q.CurrProcessorID(false) <= 0xFF, "CurrProcessorID(false) above 255");
@@ -849,6 +903,8 @@ int main(int argc, char** argv) {
               q.GetHypervisorVendorIDString(i) ? q.GetHypervisorVendorIDString(i) : "(null)", expected);
     }
     check(str_eq(q.GetHypervisorVendorIDString(0xFFFFFFFFu), "<Hypervisor>"), "GetHypervisorVendorIDString(0xFFFFFFFF)");
+
+    check_groups(lib, numLogical, g_replay ? dump.processors : 0);
 
     /* The machine, slot by slot. */
     set_context("machine");

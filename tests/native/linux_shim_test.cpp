@@ -39,22 +39,32 @@ private:
 }  // namespace
 
 TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
+    // Groups formed as Windows forms them by default; the calling thread's
+    // group is group 0.
     struct Case {
         const char* list;
         uint32_t count;
         uint64_t mask;
+        std::vector<uint32_t> groupSizes;
     };
     const Case cases[] = {
-        {"0-3\n", 4, 0xF},
-        {"0,2-3\n", 3, 0xD},  // processor 1 offline
-        {"0-1,4,6-7\n", 5, 0xD3},
-        {"0-127\n", 64, ~uint64_t(0)},  // one processor group: the first 64
+        {"0-3\n", 4, 0xF, {4}},
+        {"0,2-3\n", 3, 0xD, {3}},  // processor 1 offline
+        {"0-1,4,6-7\n", 5, 0xD3, {5}},
+        {"0-127\n", 64, ~uint64_t(0), {64, 64}},
+        {"0-95\n", 48, (uint64_t(1) << 48) - 1, {48, 48}},
+        {"0-64,66-200\n", 50, (uint64_t(1) << 50) - 1, {50, 50, 50, 50}},
+        {"0-129\n", 44, (uint64_t(1) << 44) - 1, {44, 43, 43}},
     };
     for (const Case& c : cases) {
         FakeOnlineList online(c.list);
         uint64_t mask = 0;
         EXPECT_EQ(c.count, GetSystemProcessors(&mask)) << c.list;
         EXPECT_EQ(c.mask, mask) << c.list;
+        ASSERT_EQ(c.groupSizes.size(), NumProcessorGroups()) << c.list;
+        for (uint16_t group = 0; group < c.groupSizes.size(); ++group)
+            EXPECT_EQ(c.groupSizes[group], NumLogicalProcessorsInGroup(group)) << c.list << group;
+        EXPECT_EQ(0u, NumLogicalProcessorsInGroup(static_cast<uint16_t>(c.groupSizes.size()))) << c.list;
     }
     {
         // Index 1 is the second online processor, not processor 1.

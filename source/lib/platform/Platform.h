@@ -11,6 +11,7 @@ using DWORD = uint32_t;
 using DWORD_PTR = uint64_t;
 using HANDLE = void*;
 using BOOL = int;
+using WORD = uint16_t;
 
 constexpr int THREAD_PRIORITY_NORMAL = 0;
 constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
@@ -37,5 +38,21 @@ void Sleep(DWORD milliseconds);
 DWORD GetLastError();
 int GetThreadPriority(HANDLE thread);
 BOOL SetThreadPriority(HANDLE thread, int priority);
+
+// Processor groups: machines of more than 64 logical processors split them
+// into groups of at most 64; a thread runs in one group at a time, and the
+// masks above are those of the calling thread's group.
+struct GROUP_AFFINITY {
+    DWORD_PTR Mask;
+    WORD Group;
+};
+// Number of active groups (at least 1).
+WORD GetActiveProcessorGroupCount();
+// Active processors of one group; 0 for a group that does not exist.
+DWORD GetActiveProcessorCount(WORD group);
+BOOL GetThreadGroupAffinity(HANDLE thread, GROUP_AFFINITY* affinity);
+// Moves the thread into the group with that affinity; `previous` (optional)
+// receives the group and affinity it had.
+BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous);
 
 }  // namespace platform

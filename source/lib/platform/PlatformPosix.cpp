@@ -1,5 +1,6 @@
-// The kernel services on Linux, with the Windows contract: one processor
-// group of at most 64 processors, affinity masks as 64-bit words, last error
+// The kernel services on Linux, with the Windows contract: processor groups
+// formed as Windows forms them by default, the calling thread in group 0 of
+// at most 64 processors, affinity masks as 64-bit words, last error
 // codes as Windows numbers (87 for an invalid parameter).
 #include "Platform.h"
 #include "PlatformPosix.h"
@@ -13,12 +14,15 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 namespace {
 
 constexpr DWORD kErrorAccessDenied = 5;
 constexpr DWORD kErrorGenFailure = 31;
+// Longest processor list read.
+constexpr size_t kMaxListed = 8192;
 
 thread_local DWORD t_lastError = 0;
 
@@ -84,9 +88,9 @@ bool ProcessMask(uint64_t* mask) {
     }
 }
 
-// Parses a processor list ("0-3,5,7-8"); processors above 63 are left out.
-bool ParseProcessorList(const char* text, uint64_t* mask) {
-    uint64_t result = 0;
+// Parses a processor list ("0-3,5,7-8") into the processors it names, in
+// order.
+bool ParseProcessorList(const char* text, std::vector<uint32_t>& processors) {
     const char* p = text;
     while (*p >= '0' && *p <= '9') {
         char* end = nullptr;
@@ -95,27 +99,51 @@ bool ParseProcessorList(const char* text, uint64_t* mask) {
         p = end;
         if (*p == '-') {
             last = std::strtoul(p + 1, &end, 10);
-            if (end == p + 1 || last < first) return false;
+            if (end == p + 1 || last < first || last - first >= kMaxListed) return false;
             p = end;
         }
-        for (unsigned long cpu = first; cpu <= last && cpu < 64; ++cpu) result |= uint64_t(1) << cpu;
+        for (unsigned long cpu = first; cpu <= last && processors.size() < kMaxListed; ++cpu)
+            processors.push_back(static_cast<uint32_t>(cpu));
         if (*p != ',') break;
         ++p;
     }
     if (*p != '\0' && *p != '\n') return false;
-    *mask = result;
-    return result != 0;
+    return !processors.empty();
 }
 
-bool ReadOnlineProcessors(uint64_t* mask) {
+bool ReadOnlineProcessors(std::vector<uint32_t>& processors) {
     const int fd = open(g_onlineProcessorsPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char text[512];
+    char text[4096];
     const ssize_t length = read(fd, text, sizeof text - 1);
     close(fd);
     if (length <= 0) return false;
     text[length] = '\0';
-    return ParseProcessorList(text, mask);
+    return ParseProcessorList(text, processors);
+}
+
+// The online processors in order; without the list, as many as are online
+// from processor 0 on.
+std::vector<uint32_t> OnlineProcessors() {
+    std::vector<uint32_t> processors;
+    if (!ReadOnlineProcessors(processors)) {
+        processors.clear();
+        long online = sysconf(_SC_NPROCESSORS_ONLN);
+        if (online < 1) online = 1;
+        for (long cpu = 0; cpu < online; ++cpu) processors.push_back(static_cast<uint32_t>(cpu));
+    }
+    return processors;
+}
+
+// Processor groups as Windows forms them by default: the online processors
+// in order, at most 64 a group, the groups as equal in size as possible (the
+// first ones one larger where the count does not divide).
+WORD GroupCount(size_t processors) { return static_cast<WORD>((processors + 63) / 64); }
+
+uint32_t GroupSize(size_t processors, WORD group) {
+    const size_t groups = GroupCount(processors);
+    if (group >= groups) return 0;
+    return static_cast<uint32_t>(processors / groups + (group < processors % groups ? 1 : 0));
 }
 
 uint32_t CountBits(uint64_t mask) {
@@ -140,16 +168,16 @@ constexpr PriorityLevel kPriorityLevels[] = {
 
 const char* g_onlineProcessorsPath = "/sys/devices/system/cpu/online";
 
-// The online processors, at most 64 as one Windows processor group shows
-// them, as the kernel lists them; processors taken offline leave holes.
-// Without the list, the first processors as many as are online.
+// The processors of group 0 (see GroupSize), as the kernel numbers them:
+// processors taken offline leave holes, processors above 63 are left out.
+// Threads of this library stay in group 0 on Linux (SetThreadGroupAffinity).
 void GetSystemInfo(SYSTEM_INFO* info) {
+    const std::vector<uint32_t> online = OnlineProcessors();
+    const uint32_t inGroup = GroupSize(online.size(), 0);
     uint64_t mask = 0;
-    if (!ReadOnlineProcessors(&mask)) {
-        long online = sysconf(_SC_NPROCESSORS_ONLN);
-        if (online < 1) online = 1;
-        mask = online >= 64 ? ~uint64_t(0) : (uint64_t(1) << online) - 1;
-    }
+    for (uint32_t i = 0; i < inGroup; ++i)
+        if (online[i] < 64) mask |= uint64_t(1) << online[i];
+    if (mask == 0) mask = 1;
     s_lastOnlineMask.store(mask);
     info->dwNumberOfProcessors = CountBits(mask);
     info->dwActiveProcessorMask = mask;
@@ -256,6 +284,38 @@ BOOL SetThreadPriority(HANDLE, int priority) {
     }
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
+}
+
+WORD GetActiveProcessorGroupCount() { return GroupCount(OnlineProcessors().size()); }
+
+DWORD GetActiveProcessorCount(WORD group) { return GroupSize(OnlineProcessors().size(), group); }
+
+BOOL GetThreadGroupAffinity(HANDLE, GROUP_AFFINITY* affinity) {
+    cpu_set_t current;
+    const int rc = pthread_getaffinity_np(pthread_self(), sizeof current, &current);
+    if (rc != 0) {
+        SetLastError(ToWindowsError(rc));
+        return 0;
+    }
+    affinity->Mask = ToMask(current);
+    affinity->Group = 0;
+    return 1;
+}
+
+// The calling thread moves within group 0 only: a move into another group is
+// refused as an invalid parameter.
+BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous) {
+    if (affinity->Group != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const DWORD_PTR before = SetThreadAffinityMask(thread, affinity->Mask);
+    if (before == 0) return 0;
+    if (previous) {
+        previous->Mask = before;
+        previous->Group = 0;
+    }
+    return 1;
 }
 
 }  // namespace platform

@@ -36,4 +36,33 @@ int GetThreadPriority(HANDLE thread) { return ::GetThreadPriority(thread); }
 
 BOOL SetThreadPriority(HANDLE thread, int priority) { return ::SetThreadPriority(thread, priority); }
 
+WORD GetActiveProcessorGroupCount() { return ::GetActiveProcessorGroupCount(); }
+
+DWORD GetActiveProcessorCount(WORD group) {
+    // ALL_PROCESSOR_GROUPS (0xFFFF) would count every group; it is no group.
+    return group == 0xFFFF ? 0 : ::GetActiveProcessorCount(group);
+}
+
+BOOL GetThreadGroupAffinity(HANDLE thread, GROUP_AFFINITY* affinity) {
+    ::GROUP_AFFINITY current{};
+    const BOOL ok = ::GetThreadGroupAffinity(thread, &current);
+    if (ok && affinity) {
+        affinity->Mask = static_cast<DWORD_PTR>(current.Mask);
+        affinity->Group = current.Group;
+    }
+    return ok;
+}
+
+BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous) {
+    ::GROUP_AFFINITY wanted{}, before{};
+    wanted.Mask = static_cast<KAFFINITY>(affinity->Mask);
+    wanted.Group = affinity->Group;
+    const BOOL ok = ::SetThreadGroupAffinity(thread, &wanted, &before);
+    if (ok && previous) {
+        previous->Mask = static_cast<DWORD_PTR>(before.Mask);
+        previous->Group = before.Group;
+    }
+    return ok;
+}
+
 }  // namespace platform
