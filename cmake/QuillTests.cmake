@@ -68,7 +68,8 @@ add_test(NAME exports.sim COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore
 # The command-line host on a replayed dump: its JSON, its errors and options.
 if(TARGET quillinfo)
   add_test(NAME quillinfo.replay COMMAND bash ${CMAKE_SOURCE_DIR}/tests/quillinfo_test.sh $<TARGET_FILE:quillinfo>
-           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel0050671_KnightsLanding_CPUID.txt)
   # Every dump of the shared collection beside the source tree, when it is there.
   add_test(NAME quillinfo.replay_all COMMAND bash ${CMAKE_SOURCE_DIR}/tests/replay_all_dumps.sh
            $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/../shared/cpuid-dumps)

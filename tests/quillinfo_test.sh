@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Checks the quillinfo program end to end on replayed dumps.
 #
-#   quillinfo_test.sh QUILLINFO DUMP
+#   quillinfo_test.sh QUILLINFO DUMP [GROUPS_DUMP]
 #
+# GROUPS_DUMP: a dump of 256 processors, which replays as 4 processor groups.
 # QUILLINFO_RUNNER, when set, is put in front of every run (the Wine runner
 # for a Windows build). Needs python3 for the JSON checks.
 set -u
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 QUILLINFO DUMP" >&2
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+    echo "usage: $0 QUILLINFO DUMP [GROUPS_DUMP]" >&2
     exit 2
 fi
 quillinfo=$1
 dump=$2
+groups_dump=${3:-}
 # Word splitting of the runner is wanted: it is a command with arguments.
 # shellcheck disable=SC2206
 runner=(${QUILLINFO_RUNNER:-})
@@ -84,46 +86,19 @@ def string(value, where):
     if not isinstance(value, str):
         problems.append("%s is not a string: %r" % (where, value))
 
-top = ["numLogicalProcessors", "numLogicalProcessorsInProcess", "numPackages", "activeProcessorMask",
-       "processProcessorMask", "isSymmetric", "exports", "processors", "reports"]
-if keys(doc, top, "document"):
-    for k in ["numLogicalProcessors", "numLogicalProcessorsInProcess", "numPackages"]:
-        integer(doc[k], k, 32)
-    integer(doc["activeProcessorMask"], "activeProcessorMask")
-    integer(doc["processProcessorMask"], "processProcessorMask")
-    boolean(doc["isSymmetric"], "isSymmetric")
-    if doc["numLogicalProcessors"] < 1:
-        problems.append("no logical processor")
-    if doc["numLogicalProcessors"] <= 64 and bin(doc["activeProcessorMask"]).count("1") != doc["numLogicalProcessors"]:
-        problems.append("activeProcessorMask does not have numLogicalProcessors bits")
+processor_keys = ["logicalIndex", "vendorString", "vendorId", "name", "family", "model", "stepping", "signature",
+                  "apicId",
+                  "initialApicId", "smtId", "coreId", "packageId", "maxLogicalPerPackage", "coresPerPackage",
+                  "threadsPerCore", "features", "featureBits", "caches", "hypervisor"]
+cache_keys = ["role", "level", "type", "associativity", "entryType", "entrySize", "numEntries", "size",
+              "numSharing", "isShared", "groupId", "indexInGroup", "sharingIds"]
 
-    e = doc["exports"]
-    levels = ["DataCacheSize", "DataCacheEntrySize", "DataCacheEntryType"]
-    if keys(e, ["NumPackages", "MaxCoresPerPackage", "HyperThreaded", "LogicalProcessorsPerCore"] + levels,
-            "exports"):
-        integer(e["NumPackages"], "exports.NumPackages", 32)
-        integer(e["MaxCoresPerPackage"], "exports.MaxCoresPerPackage", 8)
-        boolean(e["HyperThreaded"], "exports.HyperThreaded")
-        integer(e["LogicalProcessorsPerCore"], "exports.LogicalProcessorsPerCore", 8)
-        if e["NumPackages"] != doc["numPackages"]:
-            problems.append("exports.NumPackages differs from numPackages")
-        for name in levels:
-            if keys(e[name], ["1", "2", "3"], "exports." + name):
-                for level in ("1", "2", "3"):
-                    integer(e[name][level], "exports.%s.%s" % (name, level), 64 if name == "DataCacheSize" else 32)
-
-    processor_keys = ["logicalIndex", "vendorString", "vendorId", "name", "family", "model", "stepping", "signature",
-                      "apicId",
-                      "initialApicId", "smtId", "coreId", "packageId", "maxLogicalPerPackage", "coresPerPackage",
-                      "threadsPerCore", "features", "featureBits", "caches", "hypervisor"]
-    cache_keys = ["role", "level", "type", "associativity", "entryType", "entrySize", "numEntries", "size",
-                  "numSharing", "isShared", "groupId", "indexInGroup", "sharingIds"]
-    processors = doc["processors"]
+def check_processors(processors, prefix):
     if not isinstance(processors, list) or not processors:
-        problems.append("processors is not a non-empty array")
+        problems.append(prefix + " is not a non-empty array")
         processors = []
     for i, p in enumerate(processors):
-        where = "processors[%d]" % i
+        where = "%s[%d]" % (prefix, i)
         if not keys(p, processor_keys, where):
             continue
         if p["logicalIndex"] != i:
@@ -174,6 +149,48 @@ if keys(doc, top, "document"):
             integer(h["major"], where + ".hypervisor.major", 16)
             integer(h["minor"], where + ".hypervisor.minor", 16)
             string(h["signature"], where + ".hypervisor.signature")
+
+top = ["numLogicalProcessors", "numLogicalProcessorsInProcess", "numPackages", "activeProcessorMask",
+       "processProcessorMask", "isSymmetric", "exports", "processors", "reports", "numLogicalProcessorsAllGroups",
+       "groups"]
+if keys(doc, top, "document"):
+    for k in ["numLogicalProcessors", "numLogicalProcessorsInProcess", "numPackages"]:
+        integer(doc[k], k, 32)
+    integer(doc["activeProcessorMask"], "activeProcessorMask")
+    integer(doc["processProcessorMask"], "processProcessorMask")
+    boolean(doc["isSymmetric"], "isSymmetric")
+    if doc["numLogicalProcessors"] < 1:
+        problems.append("no logical processor")
+    if doc["numLogicalProcessors"] <= 64 and bin(doc["activeProcessorMask"]).count("1") != doc["numLogicalProcessors"]:
+        problems.append("activeProcessorMask does not have numLogicalProcessors bits")
+
+    e = doc["exports"]
+    levels = ["DataCacheSize", "DataCacheEntrySize", "DataCacheEntryType"]
+    if keys(e, ["NumPackages", "MaxCoresPerPackage", "HyperThreaded", "LogicalProcessorsPerCore"] + levels,
+            "exports"):
+        integer(e["NumPackages"], "exports.NumPackages", 32)
+        integer(e["MaxCoresPerPackage"], "exports.MaxCoresPerPackage", 8)
+        boolean(e["HyperThreaded"], "exports.HyperThreaded")
+        integer(e["LogicalProcessorsPerCore"], "exports.LogicalProcessorsPerCore", 8)
+        if e["NumPackages"] != doc["numPackages"]:
+            problems.append("exports.NumPackages differs from numPackages")
+        for name in levels:
+            if keys(e[name], ["1", "2", "3"], "exports." + name):
+                for level in ("1", "2", "3"):
+                    integer(e[name][level], "exports.%s.%s" % (name, level), 64 if name == "DataCacheSize" else 32)
+
+    check_processors(doc["processors"], "processors")
+    for g, group in enumerate(doc["groups"]):
+        where = "groups[%d]" % g
+        if keys(group, ["group", "numLogicalProcessors", "numPackages", "isSymmetric", "processors"], where):
+            if group["group"] != g:
+                problems.append(where + ".group is %r" % group["group"])
+            integer(group["numLogicalProcessors"], where + ".numLogicalProcessors", 32)
+            integer(group["numPackages"], where + ".numPackages", 32)
+            boolean(group["isSymmetric"], where + ".isSymmetric")
+            check_processors(group["processors"], where + ".processors")
+    if not doc["groups"] or sum(g.get("numLogicalProcessors", 0) for g in doc["groups"]) != doc["numLogicalProcessorsAllGroups"]:
+        problems.append("the groups do not hold numLogicalProcessorsAllGroups processors")
 
     reports = doc["reports"]
     if not isinstance(reports, list):
@@ -289,6 +306,30 @@ expect "the odd name does not come back byte for byte" python3 -c '
 import json, sys
 name = json.load(open(sys.argv[1]))["processors"][0]["name"]
 sys.exit(0 if name == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end" else 1)' "$tmp/out"
+
+# 10. A machine of 256 processors: 4 groups of 64 in the JSON, each
+# processor once; the text and the picture show every group.
+if [ -n "$groups_dump" ]; then
+    run --replay "$groups_dump" --json
+    expect "--replay GROUPS_DUMP --json exits 0 (status $rc)" test "$rc" -eq 0
+    expect "GROUPS_DUMP: the JSON document is not as documented" check_json "$tmp/out"
+    expect "GROUPS_DUMP: not 256 processors in 4 groups of 64, each once" python3 -c '
+import json, sys
+doc = json.load(open(sys.argv[1]))
+groups = doc["groups"]
+ids = [p["apicId"] for g in groups for p in g["processors"]]
+sys.exit(0 if doc["numLogicalProcessorsAllGroups"] == 256 and len(groups) == 4 and len(set(ids)) == 256 and
+         all(g["numLogicalProcessors"] == len(g["processors"]) == 64 for g in groups) and
+         groups[0]["processors"] == doc["processors"] else 1)' "$tmp/out"
+    run --replay "$groups_dump"
+    expect "GROUPS_DUMP: the summary does not show 4 groups" test "$(grep -c '^=== Processor group [0-3]: 64 logical' "$tmp/out")" -eq 4
+    run --replay "$groups_dump" --svg "$tmp/groups.svg"
+    expect "GROUPS_DUMP: --svg does not draw 4 groups of 64 processors" python3 -c '
+import re, sys
+svg = open(sys.argv[1]).read()
+groups = re.split(r"<svg class=\"group\"", svg)[1:]
+sys.exit(0 if len(groups) == 4 and all(len(re.findall(r"<g class=\"cpu\"", g)) == 64 for g in groups) else 1)' "$tmp/groups.svg"
+fi
 
 echo "quillinfo: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -8,11 +8,12 @@ namespace quillinfo {
 
 CPUIDReader::CPUIDReader(const Library& library) : m_simulated(library.SimGetCPUID()) {}
 
-void CPUIDReader::ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit) {
+void CPUIDReader::ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit,
+                                   uint32_t firstProcessor) {
     if (m_simulated != nullptr) {
         for (uint32_t bit = 0; bit < 64; ++bit) {
             if (!(mask >> bit & 1)) continue;
-            m_processor = bit;
+            m_processor = firstProcessor + bit;
             visit(bit);
         }
         return;

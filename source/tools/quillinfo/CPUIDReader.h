@@ -29,8 +29,11 @@ public:
 
     // Calls visit(bit) for each processor of `mask` in bit order, skipping
     // those the thread cannot be moved to; during the call, Read answers for
-    // that processor.
-    void ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit);
+    // that processor. On a replayed machine the mask may be that of a
+    // processor group whose first processor is `firstProcessor`; on the real
+    // machine it is the mask of the thread's own group.
+    void ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit,
+                          uint32_t firstProcessor = 0);
 
     CPUIDAnswer Read(uint32_t leaf, uint32_t subleaf = 0) const;
 

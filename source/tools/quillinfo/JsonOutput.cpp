@@ -112,6 +112,19 @@ void WriteJson(const MachineSnapshot& s, std::ostream& out) {
     for (const ProcessorSnapshot& p : s.processors) processors.push_back(ProcessorJson(p));
     Json reports = Json::array();
     for (const ReportSnapshot& r : s.reports) reports.push_back(ReportJson(r));
+    // Every processor group; the keys above describe the program's own.
+    Json groups = Json::array();
+    for (const MachineSnapshot& g : s.groups) {
+        Json inGroup = Json::array();
+        for (const ProcessorSnapshot& p : g.processors) inGroup.push_back(ProcessorJson(p));
+        groups.push_back(Json{
+            {"group", g.group},
+            {"numLogicalProcessors", g.numLogicalProcessors},
+            {"numPackages", g.numPackages},
+            {"isSymmetric", g.isSymmetric},
+            {"processors", inGroup},
+        });
+    }
     const Json document{
         {"numLogicalProcessors", s.numLogicalProcessors},
         {"numLogicalProcessorsInProcess", s.numLogicalProcessorsInProcess},
@@ -123,6 +136,8 @@ void WriteJson(const MachineSnapshot& s, std::ostream& out) {
         {"exports", ExportsJson(s.exports)},
         {"processors", processors},
         {"reports", reports},
+        {"numLogicalProcessorsAllGroups", s.numLogicalProcessorsAllGroups},
+        {"groups", groups},
     };
     out << document.dump(2, ' ', true) << '\n';
 }

@@ -120,6 +120,9 @@ bool Library::Load(const std::string& path, std::string* error) {
         *error = path + " lacks the exports " + missing;
         return false;
     }
+    Resolve(Symbol("NumProcessorGroups"), &m_groupExports.NumProcessorGroups);
+    Resolve(Symbol("NumLogicalProcessorsInGroup"), &m_groupExports.NumLogicalProcessorsInGroup);
+    Resolve(Symbol("GetGroupMachineDescription"), &m_groupExports.GetGroupMachineDescription);
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);

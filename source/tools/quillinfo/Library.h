@@ -34,6 +34,17 @@ struct QuillExports {
     decltype(&::DataCacheEntryType) DataCacheEntryType = nullptr;
 };
 
+// The processor group exports beside the 23 (a library without them has
+// one group as far as this program is concerned).
+struct QuillGroupExports {
+    decltype(&::NumProcessorGroups) NumProcessorGroups = nullptr;
+    decltype(&::NumLogicalProcessorsInGroup) NumLogicalProcessorsInGroup = nullptr;
+    decltype(&::GetGroupMachineDescription) GetGroupMachineDescription = nullptr;
+    bool Present() const {
+        return NumProcessorGroups && NumLogicalProcessorsInGroup && GetGroupMachineDescription;
+    }
+};
+
 // Control functions of the simulated library.
 using QuillSimLoadDumpFunction = int (*)(const char* path, char* error, uint32_t errorSize);
 using QuillSimSetCurrentProcessorFunction = void (*)(uint32_t processor);
@@ -54,6 +65,7 @@ public:
     bool Load(const std::string& path, std::string* error);
 
     const QuillExports& Exports() const { return m_exports; }
+    const QuillGroupExports& GroupExports() const { return m_groupExports; }
     const std::string& Path() const { return m_path; }
 
     // The dump loader, or null when this is not the simulated library.
@@ -70,6 +82,7 @@ private:
     void* m_handle = nullptr;
     std::string m_path;
     QuillExports m_exports;
+    QuillGroupExports m_groupExports;
     QuillSimLoadDumpFunction m_loadDump = nullptr;
     QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
     QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;

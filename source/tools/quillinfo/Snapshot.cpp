@@ -107,10 +107,11 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
 // signature to the description of the same initial APIC id; a description
 // that none matches (collectors that number processors themselves) takes the
 // processor visited at its own position.
-void SignatureFields(const Library& library, uint64_t processMask, std::vector<ProcessorSnapshot>* processors) {
+void SignatureFields(const Library& library, uint64_t processMask, std::vector<ProcessorSnapshot>* processors,
+                     uint32_t firstProcessor = 0) {
     std::vector<std::optional<LeafOne>> visited;
     CPUIDReader reader(library);
-    reader.ForEachProcessor(processMask, [&](uint32_t) { visited.push_back(reader.ReadLeafOne()); });
+    reader.ForEachProcessor(processMask, [&](uint32_t) { visited.push_back(reader.ReadLeafOne()); }, firstProcessor);
     std::vector<bool> taken(visited.size(), false);
     std::vector<ProcessorSnapshot*> unmatched;
     for (ProcessorSnapshot& p : *processors) {
@@ -128,6 +129,67 @@ void SignatureFields(const Library& library, uint64_t processMask, std::vector<P
             taken[i] = true;
             p->signature = visited[i]->signature;
         }
+    }
+}
+
+// The machine's description slots and its processors; false when there is
+// no machine to read.
+bool ReadMachine(const QuillExports& q, MachineDescription* description, MachineSnapshot* snapshot) {
+    MachineDescription* machine = nullptr;
+    if (description == nullptr || !q.CastMachineDescription(kMachineVersion, description, &machine) ||
+        machine == nullptr)
+        return false;
+    snapshot->haveMachine = true;
+    snapshot->numLogicalProcessors = machine->GetNumProcessors();
+    snapshot->numLogicalProcessorsInProcess = machine->GetNumProcessorsInProcess();
+    snapshot->numPackages = machine->GetNumPackages();
+    snapshot->activeProcessorMask = machine->GetActiveProcessorMask();
+    snapshot->processProcessorMask = machine->GetProcessProcessorMask();
+    snapshot->isSymmetric = machine->GetIsSymmetric();
+    const uint32_t collected = machine->GetNumCollected();
+    for (uint32_t i = 0; i < collected; ++i) {
+        CPUDescription* cpu = nullptr;
+        CPUDescription* record = machine->GetCPUDescriptionByIndex(i);
+        if (record == nullptr || !q.CastCPUDescription(kCPUVersion, record, &cpu) || cpu == nullptr) continue;
+        snapshot->processors.push_back(ReadProcessor(q, cpu));
+    }
+    return true;
+}
+
+// Every processor group through the group exports. Leaf 1 is read on the
+// processors of a replayed group; on the real machine this program reads it
+// in its own group only, so a group's processors take the signature of the
+// processor of the same APIC id there.
+void ReadGroups(const Library& library, MachineSnapshot* snapshot) {
+    const QuillGroupExports& g = library.GroupExports();
+    if (!g.Present()) {
+        MachineSnapshot only = *snapshot;
+        only.reports.clear();
+        snapshot->groups.push_back(std::move(only));
+        snapshot->numLogicalProcessorsAllGroups = snapshot->numLogicalProcessors;
+        return;
+    }
+    const uint16_t count = g.NumProcessorGroups();
+    uint32_t first = 0;
+    for (uint16_t group = 0; group < count; ++group) {
+        MachineSnapshot s;
+        s.group = group;
+        s.libraryPath = snapshot->libraryPath;
+        MachineDescription* description = g.GetGroupMachineDescription(group);
+        if (ReadMachine(library.Exports(), description, &s)) {
+            if (library.SimGetCPUID() != nullptr) {
+                SignatureFields(library, s.activeProcessorMask, &s.processors, first);
+            } else {
+                for (ProcessorSnapshot& p : s.processors)
+                    for (const ProcessorSnapshot& own : snapshot->processors)
+                        if (own.apicId == p.apicId && own.vendorString == p.vendorString) p.signature = own.signature;
+            }
+        }
+        if (description != nullptr) description->Release();
+        const uint32_t processors = g.NumLogicalProcessorsInGroup(group);
+        first += processors;
+        snapshot->numLogicalProcessorsAllGroups += processors;
+        snapshot->groups.push_back(std::move(s));
     }
 }
 
@@ -159,29 +221,13 @@ MachineSnapshot TakeSnapshot(const Library& library) {
     snapshot.numLogicalProcessorsInProcess = q.NumLogicalProcessorsInCurrentProcess();
 
     MachineDescription* description = q.GetMachineDescription();
-    MachineDescription* machine = nullptr;
-    if (description != nullptr && q.CastMachineDescription(kMachineVersion, description, &machine) &&
-        machine != nullptr) {
-        snapshot.haveMachine = true;
-        snapshot.numLogicalProcessors = machine->GetNumProcessors();
-        snapshot.numLogicalProcessorsInProcess = machine->GetNumProcessorsInProcess();
-        snapshot.numPackages = machine->GetNumPackages();
-        snapshot.activeProcessorMask = machine->GetActiveProcessorMask();
-        snapshot.processProcessorMask = machine->GetProcessProcessorMask();
-        snapshot.isSymmetric = machine->GetIsSymmetric();
-        const uint32_t collected = machine->GetNumCollected();
-        for (uint32_t i = 0; i < collected; ++i) {
-            CPUDescription* cpu = nullptr;
-            CPUDescription* record = machine->GetCPUDescriptionByIndex(i);
-            if (record == nullptr || !q.CastCPUDescription(kCPUVersion, record, &cpu) || cpu == nullptr) continue;
-            snapshot.processors.push_back(ReadProcessor(q, cpu));
-        }
+    if (ReadMachine(q, description, &snapshot))
         SignatureFields(library, snapshot.processProcessorMask, &snapshot.processors);
-    }
     if (description != nullptr) description->Release();
 
     snapshot.exports = AskExports(q);
     if (!snapshot.haveMachine) snapshot.numPackages = snapshot.exports.numPackages;
+    ReadGroups(library, &snapshot);
     snapshot.reports = Reports();
     return snapshot;
 }

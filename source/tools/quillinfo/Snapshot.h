@@ -75,6 +75,7 @@ struct ReportSnapshot {
 };
 
 struct MachineSnapshot {
+    uint16_t group = 0;  // for the snapshots of `groups`
     std::string libraryPath;
     std::string replayFile;
     bool haveMachine = false; // false when GetMachineDescription gave nothing
@@ -87,6 +88,11 @@ struct MachineSnapshot {
     ExportAnswers exports;
     std::vector<ProcessorSnapshot> processors;
     std::vector<ReportSnapshot> reports;
+    // Every processor group, each described with its own processors (the
+    // library's group exports; without them the one group above). Only the
+    // group, counts, masks, symmetry and processors are filled in.
+    std::vector<MachineSnapshot> groups;
+    uint32_t numLogicalProcessorsAllGroups = 0;
 };
 
 // From now on, reports of the library are kept (and no longer reach

@@ -145,10 +145,8 @@ void PrintCaches(const MachineSnapshot& s, std::ostream& out) {
     }
 }
 
-}  // namespace
-
-void PrintSummary(const MachineSnapshot& s, std::ostream& out) {
-    PrintSystem(s, out);
+// The processors of one group (or of the machine, when it has one group).
+void PrintProcessors(const MachineSnapshot& s, std::ostream& out) {
     bool hypervisorOnce = !s.processors.empty();
     const std::string first = s.processors.empty() ? "" : HypervisorText(s.processors[0].hypervisor);
     for (const ProcessorSnapshot& p : s.processors) hypervisorOnce = hypervisorOnce && HypervisorText(p.hypervisor) == first;
@@ -156,6 +154,20 @@ void PrintSummary(const MachineSnapshot& s, std::ostream& out) {
     if (hypervisorOnce) out << "\nHypervisor (all processors): " << first << "\n";
     if (!s.processors.empty()) PrintIdTable(s, out);
     PrintCaches(s, out);
+}
+
+}  // namespace
+
+void PrintSummary(const MachineSnapshot& s, std::ostream& out) {
+    PrintSystem(s, out);
+    if (s.groups.size() > 1) {
+        for (const MachineSnapshot& group : s.groups) {
+            PrintGroupHeading(group, out);
+            PrintProcessors(group, out);
+        }
+    } else {
+        PrintProcessors(s, out);
+    }
     PrintReports(s, out);
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -97,36 +98,52 @@ struct Row {
 
 class Picture {
 public:
-    explicit Picture(const MachineSnapshot& s) : m_s(s), m_packages(GroupTopology(s)), m_kinds(GroupCaches(s)) {}
-
-    void Write(std::ostream& out) {
+    // `titlePrefix` heads the title of a processor group's picture.
+    explicit Picture(const MachineSnapshot& s, std::string titlePrefix = "")
+        : m_s(s), m_packages(GroupTopology(s)), m_kinds(GroupCaches(s)), m_titlePrefix(std::move(titlePrefix)) {
         PlanRows();
         PlanSegments();
         PlaceRows();
+    }
+
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+
+    // The document: the header, then the picture.
+    void Write(std::ostream& out) const {
+        WriteHeader(out, m_width, m_height);
+        out << "<title>" << Escape(Title()) << "</title>\n";
+        WriteBody(out);
+        out << "</svg>\n";
+    }
+
+    static void WriteHeader(std::ostream& out, int width, int height) {
         out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << m_width << "\" height=\"" << m_height
-            << "\" viewBox=\"0 0 " << m_width << " " << m_height << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
+            << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+            << "\" viewBox=\"0 0 " << width << " " << height << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
             << "<style>text{font-size:10px;fill:#222}.title{font-size:15px;font-weight:bold}"
                ".subtitle{font-size:11px}.box{font-weight:bold}.tlb{font-size:8px;fill:#444}"
-               "rect{stroke:#555;stroke-width:1}.package{fill:#f6f6f6}.core{fill:#fff}.cpu{fill:#e8e8e8}</style>\n"
-            << "<title>" << Escape(Title()) << "</title>\n"
-            << "<rect x=\"0\" y=\"0\" width=\"" << m_width << "\" height=\"" << m_height
+               "rect{stroke:#555;stroke-width:1}.package{fill:#f6f6f6}.core{fill:#fff}.cpu{fill:#e8e8e8}</style>\n";
+    }
+
+    // Everything inside the document, from (0, 0).
+    void WriteBody(std::ostream& out) const {
+        out << "<rect x=\"0\" y=\"0\" width=\"" << m_width << "\" height=\"" << m_height
             << "\" fill=\"#fff\" stroke=\"none\"/>\n"
             << Text(kMargin, kMargin + 14, "title", Title()) << Text(kMargin, kMargin + 32, "subtitle", Subtitle());
         WritePackages(out);
         WriteCaches(out);
-        out << "</svg>\n";
     }
 
 private:
     std::string Title() const {
-        if (m_s.processors.empty()) return "No processor described";
+        if (m_s.processors.empty()) return m_titlePrefix + "No processor described";
         std::vector<std::string> names;
         for (const ProcessorSnapshot& p : m_s.processors) {
             const std::string name = p.name.empty() ? "(no name)" : p.name;
             if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
         }
-        std::string title = m_s.processors[0].vendorString + ": ";
+        std::string title = m_titlePrefix + m_s.processors[0].vendorString + ": ";
         for (size_t i = 0; i < names.size(); ++i) title += (i ? " / " : "") + names[i];
         return title;
     }
@@ -341,6 +358,7 @@ private:
     const MachineSnapshot& m_s;
     std::vector<PackageView> m_packages;
     std::vector<CacheKind> m_kinds;
+    std::string m_titlePrefix;
     std::vector<Row> m_rows;
     std::vector<size_t> m_packageRows;  // first row of each package, then the end
     std::map<size_t, Cell> m_cells;     // by position in the snapshot
@@ -351,6 +369,34 @@ private:
 
 }  // namespace
 
-void WriteSvg(const MachineSnapshot& snapshot, std::ostream& out) { Picture(snapshot).Write(out); }
+void WriteSvg(const MachineSnapshot& snapshot, std::ostream& out) {
+    if (snapshot.groups.size() <= 1) {
+        Picture(snapshot).Write(out);
+        return;
+    }
+    // Every processor group, one picture below the other, each a nested
+    // <svg class="group" data-group="n">.
+    std::vector<std::unique_ptr<Picture>> pictures;
+    int width = 0, height = 0;
+    for (const MachineSnapshot& group : snapshot.groups) {
+        pictures.push_back(
+            std::make_unique<Picture>(group, "Processor group " + std::to_string(group.group) + ": "));
+        width = std::max(width, pictures.back()->Width());
+        height += pictures.back()->Height();
+    }
+    Picture::WriteHeader(out, width, height);
+    out << "<title>" << Escape(std::to_string(snapshot.groups.size()) + " processor groups, " +
+                              Count(snapshot.numLogicalProcessorsAllGroups, "logical processor", "logical processors"))
+        << "</title>\n";
+    int y = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        out << "<svg class=\"group\" data-group=\"" << snapshot.groups[i].group << "\" x=\"0\" y=\"" << y
+            << "\" width=\"" << pictures[i]->Width() << "\" height=\"" << pictures[i]->Height() << "\">\n";
+        pictures[i]->WriteBody(out);
+        out << "</svg>\n";
+        y += pictures[i]->Height();
+    }
+    out << "</svg>\n";
+}
 
 }  // namespace quillinfo

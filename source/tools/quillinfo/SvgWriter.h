@@ -2,7 +2,9 @@
 // their logical processors (with APIC ids) and list their TLBs; every cache
 // is a bar under exactly the processors that share it (several bars in one
 // group where those processors do not sit side by side). Cores wrap into
-// rows, so the picture stays readable from 1 to 64 processors.
+// rows, so the picture stays readable from 1 to 64 processors. A machine of
+// several processor groups is drawn group by group, one below the other,
+// each group's picture a nested <svg class="group" data-group="n">.
 //
 // For tools and tests: each logical processor is a <g class="cpu"> with
 // data-apic-id (the initial APIC id, the id caches name their sharers by),

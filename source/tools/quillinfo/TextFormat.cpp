@@ -175,6 +175,10 @@ void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
     out << "  Symmetric:                         " << YesNo(s.isSymmetric) << "\n";
     out << "  Processors described:              " << s.processors.size() << "\n";
     if (!s.haveMachine) out << "  (the library gave no machine description)\n";
+    if (s.groups.size() > 1) {
+        out << "  Processor groups:                  " << s.groups.size() << ", "
+            << s.numLogicalProcessorsAllGroups << " logical processors in all (the lines above: this program's group)\n";
+    }
 
     const ExportAnswers& e = s.exports;
     out << "\nMachine-level queries (for the processor this program ran on)\n";
@@ -190,6 +194,14 @@ void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
         out << Bytes(e.dataCacheSize[level]) << ", entries of " << e.dataCacheEntrySize[level] << " B ("
             << EntryTypeName(e.dataCacheEntryType[level]) << ")\n";
     }
+}
+
+void PrintGroupHeading(const MachineSnapshot& group, std::ostream& out) {
+    out << "\n=== Processor group " << group.group << ": "
+        << Count(group.numLogicalProcessors, "logical processor", "logical processors") << ", "
+        << Count(group.numPackages, "package", "packages") << ", symmetric " << YesNo(group.isSymmetric);
+    if (!group.haveMachine) out << " (the library gave no description)";
+    out << " ===\n";
 }
 
 void PrintReports(const MachineSnapshot& s, std::ostream& out) {

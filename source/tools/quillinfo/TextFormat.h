@@ -40,6 +40,8 @@ void PrintFeatures(std::ostream& out, uint64_t bits, const char* label);
 
 // The header: library, replayed file, system counts, machine-level queries.
 void PrintSystem(const MachineSnapshot& s, std::ostream& out);
+// "=== Processor group 1: 40 logical processors, 2 packages, symmetric yes ===".
+void PrintGroupHeading(const MachineSnapshot& group, std::ostream& out);
 // Identical reports once, with their count, in order of first appearance.
 void PrintReports(const MachineSnapshot& s, std::ostream& out);
 

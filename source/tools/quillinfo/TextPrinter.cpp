@@ -27,7 +27,14 @@ void PrintProcessor(std::ostream& out, const ProcessorSnapshot& p) {
 
 void PrintText(const MachineSnapshot& s, std::ostream& out) {
     PrintSystem(s, out);
-    for (const ProcessorSnapshot& p : s.processors) PrintProcessor(out, p);
+    if (s.groups.size() > 1) {
+        for (const MachineSnapshot& group : s.groups) {
+            PrintGroupHeading(group, out);
+            for (const ProcessorSnapshot& p : group.processors) PrintProcessor(out, p);
+        }
+    } else {
+        for (const ProcessorSnapshot& p : s.processors) PrintProcessor(out, p);
+    }
     PrintReports(s, out);
 }
 
