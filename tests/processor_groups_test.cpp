@@ -159,6 +159,12 @@ TEST(ProcessorGroups, TheThreadIsPutBackAfterEveryGroupExport) {
             ASSERT_NE(nullptr, machine);
             if (group == 1) {
                 EXPECT_EQ(c.collectedInGroup1, machine->GetNumCollected());
+                // The hypervisor of a record is read on its processor.
+                QuillSimResetCounters();
+                auto* cpu = static_cast<CPUDescriptionExtended*>(machine->GetCPUDescriptionByIndex(3));
+                if (HypervisorDescription* hypervisor = cpu->GetHypervisorDescription()) hypervisor->Release();
+                EXPECT_LT(0u, QuillSimCPUIDCountOn(48 + 3));
+                EXPECT_TRUE(ThreadIs(before)) << "hypervisor of group 1";
             }
             machine->GetNumProcessorsInProcess();
             machine->GetProcessProcessorMask();

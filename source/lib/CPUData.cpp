@@ -90,6 +90,9 @@ CacheDescription* CPUData::GetCache(uint32_t index) const {
 }
 
 HypervisorDescription* CPUData::GetHypervisorDescription() const {
+    // A record of a processor group is read in that group.
+    PutThreadInGroup group;
+    if (!group.MoveToGroup(m_topologyGroup)) return nullptr;
     return DescribeHypervisor(m_collectedOn, m_logicalIndex);
 }
 
