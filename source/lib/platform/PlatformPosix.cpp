@@ -14,7 +14,6 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <vector>
 
 namespace platform {
 namespace {
@@ -88,9 +87,17 @@ bool ProcessMask(uint64_t* mask) {
     }
 }
 
-// Parses a processor list ("0-3,5,7-8") into the processors it names, in
-// order.
-bool ParseProcessorList(const char* text, std::vector<uint32_t>& processors) {
+// The online processors as the kernel lists them, in order: the first 64
+// numbers as a mask and the count of all of them. Without the list, as many
+// as are online from processor 0 on. Nothing is allocated.
+struct OnlineSet {
+    uint32_t count = 0;
+    uint32_t numbers[64] = {};  // the first 64 listed, in order
+};
+
+// Parses a processor list ("0-3,5,7-8").
+bool ParseProcessorList(const char* text, OnlineSet* online) {
+    OnlineSet result;
     const char* p = text;
     while (*p >= '0' && *p <= '9') {
         char* end = nullptr;
@@ -102,37 +109,34 @@ bool ParseProcessorList(const char* text, std::vector<uint32_t>& processors) {
             if (end == p + 1 || last < first || last - first >= kMaxListed) return false;
             p = end;
         }
-        for (unsigned long cpu = first; cpu <= last && processors.size() < kMaxListed; ++cpu)
-            processors.push_back(static_cast<uint32_t>(cpu));
+        for (unsigned long cpu = first; cpu <= last && result.count < kMaxListed; ++cpu) {
+            if (result.count < 64) result.numbers[result.count] = static_cast<uint32_t>(cpu);
+            ++result.count;
+        }
         if (*p != ',') break;
         ++p;
     }
-    if (*p != '\0' && *p != '\n') return false;
-    return !processors.empty();
+    if ((*p != '\0' && *p != '\n') || result.count == 0) return false;
+    *online = result;
+    return true;
 }
 
-bool ReadOnlineProcessors(std::vector<uint32_t>& processors) {
+OnlineSet OnlineProcessors() {
+    OnlineSet online;
     const int fd = open(g_onlineProcessorsPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char text[4096];
-    const ssize_t length = read(fd, text, sizeof text - 1);
-    close(fd);
-    if (length <= 0) return false;
-    text[length] = '\0';
-    return ParseProcessorList(text, processors);
-}
-
-// The online processors in order; without the list, as many as are online
-// from processor 0 on.
-std::vector<uint32_t> OnlineProcessors() {
-    std::vector<uint32_t> processors;
-    if (!ReadOnlineProcessors(processors)) {
-        processors.clear();
-        long online = sysconf(_SC_NPROCESSORS_ONLN);
-        if (online < 1) online = 1;
-        for (long cpu = 0; cpu < online; ++cpu) processors.push_back(static_cast<uint32_t>(cpu));
+    if (fd >= 0) {
+        char text[4096];
+        const ssize_t length = read(fd, text, sizeof text - 1);
+        close(fd);
+        if (length > 0) {
+            text[length] = '\0';
+            if (ParseProcessorList(text, &online)) return online;
+        }
     }
-    return processors;
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    online.count = count < 1 ? 1 : static_cast<uint32_t>(count);
+    for (uint32_t i = 0; i < 64; ++i) online.numbers[i] = i;
+    return online;
 }
 
 // Processor groups as Windows forms them by default: the online processors
@@ -172,11 +176,11 @@ const char* g_onlineProcessorsPath = "/sys/devices/system/cpu/online";
 // processors taken offline leave holes, processors above 63 are left out.
 // Threads of this library stay in group 0 on Linux (SetThreadGroupAffinity).
 void GetSystemInfo(SYSTEM_INFO* info) {
-    const std::vector<uint32_t> online = OnlineProcessors();
-    const uint32_t inGroup = GroupSize(online.size(), 0);
+    const OnlineSet online = OnlineProcessors();
+    const uint32_t inGroup = GroupSize(online.count, 0);
     uint64_t mask = 0;
     for (uint32_t i = 0; i < inGroup; ++i)
-        if (online[i] < 64) mask |= uint64_t(1) << online[i];
+        if (online.numbers[i] < 64) mask |= uint64_t(1) << online.numbers[i];
     if (mask == 0) mask = 1;
     s_lastOnlineMask.store(mask);
     info->dwNumberOfProcessors = CountBits(mask);
@@ -286,9 +290,9 @@ BOOL SetThreadPriority(HANDLE, int priority) {
     return 0;
 }
 
-WORD GetActiveProcessorGroupCount() { return GroupCount(OnlineProcessors().size()); }
+WORD GetActiveProcessorGroupCount() { return GroupCount(OnlineProcessors().count); }
 
-DWORD GetActiveProcessorCount(WORD group) { return GroupSize(OnlineProcessors().size(), group); }
+DWORD GetActiveProcessorCount(WORD group) { return GroupSize(OnlineProcessors().count, group); }
 
 BOOL GetThreadGroupAffinity(HANDLE, GROUP_AFFINITY* affinity) {
     cpu_set_t current;
