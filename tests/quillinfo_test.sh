@@ -151,7 +151,7 @@ def check_processors(processors, prefix):
             string(h["signature"], where + ".hypervisor.signature")
 
 top = ["numLogicalProcessors", "numLogicalProcessorsInProcess", "numPackages", "activeProcessorMask",
-       "processProcessorMask", "isSymmetric", "exports", "processors", "reports", "numLogicalProcessorsAllGroups",
+       "processProcessorMask", "isSymmetric", "exports", "processors", "reports", "numLogicalProcessorsAllGroups", "rules",
        "groups"]
 if keys(doc, top, "document"):
     for k in ["numLogicalProcessors", "numLogicalProcessorsInProcess", "numPackages"]:
@@ -231,6 +231,29 @@ doc = json.load(open(sys.argv[1]))
 sys.exit(0 if all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4)
                   for p in doc["processors"]) else 1)' "$tmp/first.json"
 
+# 2c. The description rules. The Ryzen 5 3600 dump answers leaf 0x80000006
+# EDX 0x01009140: an L3 of 64 x 512 KB = 32 MB for the package, which the
+# library's default rules report as shared by its 12 logical processors
+# (0x80000008 ECX 0x700B); its leaf 0x8000001D L3 (00014163-03C0003F-
+# 00003FFF: 16 ways, 64-byte lines, 16384 sets, 6 sharers) is the 16 MB of
+# one core complex, which the current rules report.
+expect "the default rules are not named spec in the JSON" python3 -c '
+import json, sys; sys.exit(0 if json.load(open(sys.argv[1]))["rules"] == "spec" else 1)' "$tmp/first.json"
+zen2=$(dirname "$dump")/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt
+l3_of_processor_0() { python3 -c '
+import json, sys
+doc = json.load(open(sys.argv[1]))
+l3 = [c for c in doc["processors"][0]["caches"] if c["level"] == 3 and c["role"] == "cache"]
+print(doc["rules"], l3[0]["size"] >> 20, l3[0]["numSharing"])' "$tmp/out"; }
+run --replay "$zen2" --json --rules spec
+expect "--rules spec: not the package L3 of 32 MB ($(l3_of_processor_0))" test "$(l3_of_processor_0)" = "spec 32 12"
+run --replay "$zen2" --json --rules current
+expect "--rules current: not the core complex L3 of 16 MB for 6 ($(l3_of_processor_0))" test "$(l3_of_processor_0)" = "current 16 6"
+run --replay "$zen2" --rules current
+expect "the text does not say which rules it used" grep -q '^Rules: *current' "$tmp/out"
+run --replay "$zen2" --rules newest
+expect "--rules with an unknown value exits 2 (status $rc)" test "$rc" -eq 2
+
 # 3. The text for a person: a summary, and every processor in full with --all.
 run --replay "$dump"
 expect "--replay DUMP exits 0 (status $rc)" test "$rc" -eq 0
@@ -278,7 +301,7 @@ expect "--replay twice is not named" grep -q -- '--replay given twice' "$tmp/err
 # 7. Help lists every option.
 run --help
 expect "--help exits 0 (status $rc)" test "$rc" -eq 0
-for option in --json --all --replay --library --dump --svg --help; do
+for option in --json --all --replay --library --rules --dump --svg --help; do
     expect "--help does not list $option" grep -q -- "$option" "$tmp/out"
 done
 

@@ -126,6 +126,7 @@ void WriteJson(const MachineSnapshot& s, std::ostream& out) {
         });
     }
     const Json document{
+        {"rules", s.rules},
         {"numLogicalProcessors", s.numLogicalProcessors},
         {"numLogicalProcessorsInProcess", s.numLogicalProcessorsInProcess},
         {"numPackages", s.numPackages},

@@ -45,6 +45,9 @@ struct QuillGroupExports {
     }
 };
 
+// The description rules export beside the 23 (absent from older libraries).
+using SetDescriptionRulesFunction = decltype(&::SetQuillDescriptionRules);
+
 // Control functions of the simulated library.
 using QuillSimLoadDumpFunction = int (*)(const char* path, char* error, uint32_t errorSize);
 using QuillSimSetCurrentProcessorFunction = void (*)(uint32_t processor);
@@ -66,6 +69,8 @@ public:
 
     const QuillExports& Exports() const { return m_exports; }
     const QuillGroupExports& GroupExports() const { return m_groupExports; }
+    // Null when the library cannot change its description rules.
+    SetDescriptionRulesFunction SetDescriptionRules() const { return m_setDescriptionRules; }
     const std::string& Path() const { return m_path; }
 
     // The dump loader, or null when this is not the simulated library.
@@ -83,6 +88,7 @@ private:
     std::string m_path;
     QuillExports m_exports;
     QuillGroupExports m_groupExports;
+    SetDescriptionRulesFunction m_setDescriptionRules = nullptr;
     QuillSimLoadDumpFunction m_loadDump = nullptr;
     QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
     QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;

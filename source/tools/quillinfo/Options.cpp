@@ -36,7 +36,8 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     app.add_flag("--json", options->json);
     app.add_flag("--all", options->all);
     ValueOption values[] = {
-        {"--replay", false, {}}, {"--library", false, {}}, {"--dump", true, {}}, {"--svg", true, {}}};
+        {"--replay", false, {}}, {"--library", false, {}}, {"--dump", true, {}}, {"--svg", true, {}},
+        {"--rules", false, {}}};
     for (ValueOption& v : values) {
         v.option = app.add_option(v.name, v.values)->expected(0, 1)->multi_option_policy(
             CLI::MultiOptionPolicy::TakeAll);
@@ -70,6 +71,11 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     options->libraryPath = value(1).value_or("");
     options->dumpFile = value(2);
     options->svgFile = value(3);
+    options->rules = value(4).value_or("spec");
+    if (options->rules != "spec" && options->rules != "current") {
+        *error = "--rules takes spec or current, not " + options->rules;
+        return ParseResult::kError;
+    }
 
     // Standard output takes one document.
     const int toStdout = int(options->json) + int(options->dumpFile && options->dumpFile->empty()) +
@@ -86,7 +92,7 @@ std::string UsageText(const char* program) {
     text += program;
     text +=
         " [--json | --all] [--replay FILE] [--library PATH]\n"
-        "       [--dump [FILE]] [--svg [FILE]] [--help]\n"
+        "       [--rules spec|current] [--dump [FILE]] [--svg [FILE]] [--help]\n"
         "\n"
         "Describes the processors of this machine through the quillcore library:\n"
         "the counts of the system and of this process, every logical processor\n"
@@ -102,6 +108,12 @@ std::string UsageText(const char* program) {
         "                   simulated library instead of this machine\n"
         "  --library PATH   load this library instead of the one next to the\n"
         "                   program (with --replay it must be the simulated one)\n"
+        "  --rules spec|current\n"
+        "                   the library's description rules: spec (the default)\n"
+        "                   describes every processor by the library's own rules;\n"
+        "                   current describes today's AMD, Hygon and Zhaoxin parts\n"
+        "                   as they are (caches per core complex, their sharing,\n"
+        "                   full x2APIC ids)\n"
         "  --dump [FILE]    write the CPUID answers of every processor of this\n"
         "                   process in `cpuid -r` format, for --replay elsewhere\n"
         "                   (to standard output without FILE)\n"

@@ -10,6 +10,7 @@ struct Options {
     bool json = false;
     bool help = false;
     bool all = false;        // the full per-processor listing instead of the summary
+    std::string rules = "spec";  // the library's description rules: "spec" or "current"
     std::string replayFile;  // empty: describe the machine this runs on
     std::string libraryPath; // empty: the library next to the executable
     // Set when given; an empty file name means standard output.

@@ -78,6 +78,7 @@ struct MachineSnapshot {
     uint16_t group = 0;  // for the snapshots of `groups`
     std::string libraryPath;
     std::string replayFile;
+    std::string rules;  // the description rules the library followed (--rules)
     bool haveMachine = false; // false when GetMachineDescription gave nothing
     uint32_t numLogicalProcessors = 0;
     uint32_t numLogicalProcessorsInProcess = 0;

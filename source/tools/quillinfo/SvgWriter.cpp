@@ -155,6 +155,7 @@ private:
         for (const ProcessorSnapshot& p : m_s.processors) hypervisors.insert(HypervisorText(p.hypervisor));
         for (auto i = hypervisors.begin(); i != hypervisors.end(); ++i)
             text += (i == hypervisors.begin() ? "" : " / ") + *i;
+        if (m_s.rules == "current") text += "; current rules";
         if (!m_s.replayFile.empty()) text += "; replayed from " + m_s.replayFile;
         return text;
     }

@@ -166,6 +166,10 @@ void PrintFeatures(std::ostream& out, uint64_t bits, const char* label) {
 void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
     out << "quillcore: " << s.libraryPath << "\n";
     if (!s.replayFile.empty()) out << "Replaying:  " << s.replayFile << "\n";
+    out << "Rules:      " << s.rules
+        << (s.rules == "current" ? " (today's AMD, Hygon and Zhaoxin parts described as they are)"
+                                 : " (the library's default description rules)")
+        << "\n";
     out << "\nSystem\n";
     out << "  Logical processors of the system:  " << s.numLogicalProcessors << " (mask "
         << Hex(s.activeProcessorMask, 16) << ")\n";

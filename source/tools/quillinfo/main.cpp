@@ -82,8 +82,18 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (options.rules == "current") {
+        SetDescriptionRulesFunction setRules = library.SetDescriptionRules();
+        if (setRules == nullptr) {
+            Fail(path + " does not offer the current description rules");
+            return kExitLibrary;
+        }
+        setRules(kQuillRulesCurrent);
+    }
+
     MachineSnapshot snapshot = TakeSnapshot(library);
     snapshot.replayFile = options.replayFile;
+    snapshot.rules = options.rules;
 
     // Each requested output; the description goes to standard output unless
     // --dump or --svg took it.
