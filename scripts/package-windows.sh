@@ -3,7 +3,7 @@
 #   scripts/package-windows.sh [BUILD_DIR]      (default build/package-windows)
 # makes BUILD_DIR/quillcore-<version>-win64.zip with
 #   bin/      quillcore.dll, quillcore-sim.dll, quillinfo.exe (need nothing beside them)
-#   lib/      quillcore.lib (MSVC import library of the 23 exports),
+#   lib/      quillcore.lib (MSVC import library of the 23 exports and the extensions),
 #             libquillcore.dll.a and libquillcore-sim.dll.a (MinGW),
 #             cmake/quillcore/ (find_package for MinGW), pkgconfig/quillcore.pc
 #   include/  quill/
@@ -31,17 +31,20 @@ zip=$(cd "$build" && pwd)/$name.zip
 rm -rf "$stage" "$zip"
 cmake --install "$build" --prefix "$stage" --strip >/dev/null
 
-# The MSVC import library, from the module-definition file of the 23 exports;
-# each of them must be exported by the DLL.
+# The MSVC import library, from the module-definition file: the 23 exports,
+# then the extensions beside them. Each name must be exported by the DLL, and
+# the DLL must export nothing the import library lacks.
 def=source/lib/quillcore.def
 names=$(sed -n 's/^    \([A-Za-z_][A-Za-z0-9_]*\)$/\1/p' "$def")
+core=$(sed -n '/; Extensions/q; s/^    \([A-Za-z_][A-Za-z0-9_]*\)$/\1/p' "$def" | wc -l)
+[[ $core == 23 ]] || { echo "$def lists $core exports before its extensions, not 23" >&2; exit 1; }
 exported=$("$objdump" -p "$stage/bin/quillcore.dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')
-count=0
 for n in $names; do
   grep -q "\] $n\$" <<<"$exported" || { echo "$def: $n is not exported by quillcore.dll" >&2; exit 1; }
-  count=$((count + 1))
 done
-[[ $count == 23 ]] || { echo "$def lists $count exports, not 23" >&2; exit 1; }
+for n in $(sed -n 's/^\t\[ *[0-9]*\] \([A-Za-z_][A-Za-z0-9_]*\)$/\1/p' <<<"$exported"); do
+  grep -qx "$n" <<<"$names" || { echo "quillcore.dll exports $n, which $def lacks" >&2; exit 1; }
+done
 llvm-dlltool -m i386:x86-64 -d "$def" -l "$stage/lib/quillcore.lib"
 
 # Nothing beside the DLLs and the program: only system DLLs are imported.
