@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <sched.h>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -36,25 +37,32 @@ private:
     std::string m_path;
 };
 
+// The mask of this machine's processors 0 and 1 in group 1 of "2-65,0-1".
+uint64_t ToGroupMask(const cpu_set_t& set) {
+    return (CPU_ISSET(0, &set) ? uint64_t(1) << 31 : 0) | (CPU_ISSET(1, &set) ? uint64_t(1) << 32 : 0);
+}
+
 }  // namespace
 
 TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
     // Groups formed as Windows forms them by default; the calling thread's
-    // group is group 0.
+    // group is group 0. Bit i of a mask in group 1 is its i-th processor.
     struct Case {
         const char* list;
         uint32_t count;
         uint64_t mask;
         std::vector<uint32_t> groupSizes;
+        uint32_t group1First, group1Last;
     };
     const Case cases[] = {
-        {"0-3\n", 4, 0xF, {4}},
-        {"0,2-3\n", 3, 0xD, {3}},  // processor 1 offline
-        {"0-1,4,6-7\n", 5, 0xD3, {5}},
-        {"0-127\n", 64, ~uint64_t(0), {64, 64}},
-        {"0-95\n", 48, (uint64_t(1) << 48) - 1, {48, 48}},
-        {"0-64,66-200\n", 50, (uint64_t(1) << 50) - 1, {50, 50, 50, 50}},
-        {"0-129\n", 44, (uint64_t(1) << 44) - 1, {44, 43, 43}},
+        {"0-3\n", 4, 0xF, {4}, 0, 0},
+        {"0,2-3\n", 3, 0xD, {3}, 0, 0},  // processor 1 offline
+        {"0-1,4,6-7\n", 5, 0xD3, {5}, 0, 0},
+        {"0-127\n", 64, ~uint64_t(0), {64, 64}, 64, 127},
+        {"0-95\n", 48, (uint64_t(1) << 48) - 1, {48, 48}, 48, 95},
+        {"0-3,8-71\n", 34, 0x3FFFFFFF0F, {34, 34}, 38, 71},
+        {"0-64,66-200\n", 50, (uint64_t(1) << 50) - 1, {50, 50, 50, 50}, 50, 100},
+        {"0-129\n", 44, (uint64_t(1) << 44) - 1, {44, 43, 43}, 44, 86},
     };
     for (const Case& c : cases) {
         FakeOnlineList online(c.list);
@@ -65,6 +73,21 @@ TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
         for (uint16_t group = 0; group < c.groupSizes.size(); ++group)
             EXPECT_EQ(c.groupSizes[group], NumLogicalProcessorsInGroup(group)) << c.list << group;
         EXPECT_EQ(0u, NumLogicalProcessorsInGroup(static_cast<uint16_t>(c.groupSizes.size()))) << c.list;
+        cpu_set_t set;
+        if (c.groupSizes.size() < 2) {
+            EXPECT_FALSE(platform::GroupMaskToProcessors(1, 1, &set)) << c.list;
+            continue;
+        }
+        const uint32_t size = c.groupSizes[1];
+        const uint64_t ends = 1 | (uint64_t(1) << (size - 1));
+        ASSERT_TRUE(platform::GroupMaskToProcessors(1, ends, &set)) << c.list;
+        EXPECT_EQ(2, CPU_COUNT(&set)) << c.list;
+        EXPECT_TRUE(CPU_ISSET(c.group1First, &set) && CPU_ISSET(c.group1Last, &set)) << c.list;
+        CPU_SET(0, &set);  // a processor of group 0 is no bit in group 1
+        EXPECT_EQ(ends, platform::ProcessorsToGroupMask(1, set)) << c.list;
+        if (size < 64) {
+            EXPECT_FALSE(platform::GroupMaskToProcessors(1, uint64_t(1) << size, &set)) << c.list;
+        }
     }
     {
         // Index 1 is the second online processor, not processor 1.
@@ -72,6 +95,56 @@ TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
         uint64_t mask = 0;
         EXPECT_EQ(1u, GetSystemProcessors(&mask));
         EXPECT_EQ(0x2u, mask);
+    }
+}
+
+// Moves between groups on this machine: the thread's whole set comes back,
+// the process set holds meanwhile, and a group that does not exist is refused.
+TEST(LinuxShim, GroupMovesRestoreTheWholeSet) {
+    cpu_set_t home;
+    ASSERT_EQ(0, sched_getaffinity(0, sizeof home, &home));
+    const auto atHome = [&home] {
+        cpu_set_t now;
+        return sched_getaffinity(0, sizeof now, &now) == 0 && CPU_EQUAL(&now, &home);
+    };
+    uint64_t processMask = 0;
+    GetProcessProcessors(&processMask);
+    const platform::HANDLE thread = platform::GetCurrentThread();
+    platform::GROUP_AFFINITY previous{0, 0}, now{0, 0};
+    {
+        // This machine's processors 0 and 1 listed last: they are the last
+        // two of group 1 (bits 31 and 32 of its 33).
+        FakeOnlineList online("2-65,0-1\n");
+        const platform::GROUP_AFFINITY group1{(uint64_t(1) << 33) - 1, 1};
+        ASSERT_TRUE(platform::SetThreadGroupAffinity(thread, &group1, &previous));
+        EXPECT_TRUE(platform::GetThreadGroupAffinity(thread, &now));
+        EXPECT_EQ(1, now.Group);
+        EXPECT_EQ(ToGroupMask(home), now.Mask);
+        uint64_t duringMove = 0;
+        GetProcessProcessors(&duringMove);
+        EXPECT_EQ(processMask, duringMove);
+        EXPECT_EQ(0, previous.Group);
+        EXPECT_TRUE(platform::SetThreadGroupAffinity(thread, &previous, nullptr));
+        EXPECT_TRUE(atHome());
+        // Group 1 of "0-95" holds none of this machine's processors.
+        FakeOnlineList far("0-95\n");
+        EXPECT_FALSE(platform::SetThreadGroupAffinity(thread, &group1, nullptr));
+        EXPECT_EQ(platform::ERROR_INVALID_PARAMETER, platform::GetLastError());
+        EXPECT_TRUE(platform::GetThreadGroupAffinity(thread, &now));
+        EXPECT_EQ(0, now.Group);
+        EXPECT_TRUE(atHome());
+    }
+    const platform::GROUP_AFFINITY one{processMask & (~processMask + 1), 0}, beyond{1, NumProcessorGroups()};
+    ASSERT_TRUE(platform::SetThreadGroupAffinity(thread, &one, &previous));
+    EXPECT_TRUE(platform::SetThreadGroupAffinity(thread, &previous, nullptr));
+    EXPECT_TRUE(atHome());
+    EXPECT_FALSE(platform::SetThreadGroupAffinity(thread, &beyond, nullptr));
+    EXPECT_EQ(platform::ERROR_INVALID_PARAMETER, platform::GetLastError());
+    for (uint16_t group = 0; group <= NumProcessorGroups(); ++group) {
+        MachineDescription* machine = GetGroupMachineDescription(group);
+        EXPECT_EQ(group < NumProcessorGroups(), machine != nullptr) << group;
+        if (machine) machine->Release();
+        EXPECT_TRUE(atHome()) << group;
     }
 }
 

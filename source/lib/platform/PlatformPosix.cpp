@@ -1,7 +1,8 @@
 // The kernel services on Linux, with the Windows contract: processor groups
-// formed as Windows forms them by default, the calling thread in group 0 of
-// at most 64 processors, affinity masks as 64-bit words, last error
-// codes as Windows numbers (87 for an invalid parameter).
+// formed as Windows forms them by default, a thread in group 0 unless it is
+// moved into another one, affinity masks as 64-bit words relative to the
+// thread's group, last error codes as Windows numbers (87 for an invalid
+// parameter).
 #include "Platform.h"
 #include "PlatformPosix.h"
 
@@ -87,17 +88,12 @@ bool ProcessMask(uint64_t* mask) {
     }
 }
 
-// The online processors as the kernel lists them, in order: the first 64
-// numbers as a mask and the count of all of them. Without the list, as many
-// as are online from processor 0 on. Nothing is allocated.
-struct OnlineSet {
+// Walks a processor list ("0-3,5,7-8"), calling visit(cpu) for every listed
+// processor in order (at most kMaxListed). False for a malformed or empty
+// list, which may have been visited in part.
+template <typename Visit>
+bool WalkProcessorList(const char* text, Visit visit) {
     uint32_t count = 0;
-    uint32_t numbers[64] = {};  // the first 64 listed, in order
-};
-
-// Parses a processor list ("0-3,5,7-8").
-bool ParseProcessorList(const char* text, OnlineSet* online) {
-    OnlineSet result;
     const char* p = text;
     while (*p >= '0' && *p <= '9') {
         char* end = nullptr;
@@ -109,35 +105,47 @@ bool ParseProcessorList(const char* text, OnlineSet* online) {
             if (end == p + 1 || last < first || last - first >= kMaxListed) return false;
             p = end;
         }
-        for (unsigned long cpu = first; cpu <= last && result.count < kMaxListed; ++cpu) {
-            if (result.count < 64) result.numbers[result.count] = static_cast<uint32_t>(cpu);
-            ++result.count;
-        }
+        for (unsigned long cpu = first; cpu <= last && count < kMaxListed; ++cpu, ++count)
+            visit(static_cast<uint32_t>(cpu));
         if (*p != ',') break;
         ++p;
     }
-    if ((*p != '\0' && *p != '\n') || result.count == 0) return false;
-    *online = result;
-    return true;
+    return (*p == '\0' || *p == '\n') && count != 0;
 }
 
-OnlineSet OnlineProcessors() {
-    OnlineSet online;
-    const int fd = open(g_onlineProcessorsPath, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        char text[4096];
-        const ssize_t length = read(fd, text, sizeof text - 1);
-        close(fd);
-        if (length > 0) {
-            text[length] = '\0';
-            if (ParseProcessorList(text, &online)) return online;
+// The online processors as the kernel lists them, in order. Without the
+// list, as many as are online from processor 0 on. Nothing is allocated.
+class OnlineList {
+public:
+    OnlineList() {
+        const int fd = open(g_onlineProcessorsPath, O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            const ssize_t length = read(fd, m_text, sizeof m_text - 1);
+            close(fd);
+            m_text[length > 0 ? length : 0] = '\0';
+            m_listed = length > 0 && WalkProcessorList(m_text, [this](uint32_t) { ++m_count; });
+        }
+        if (!m_listed) {
+            const long count = sysconf(_SC_NPROCESSORS_ONLN);
+            m_count = count < 1 ? 1 : static_cast<uint32_t>(count);
         }
     }
-    const long count = sysconf(_SC_NPROCESSORS_ONLN);
-    online.count = count < 1 ? 1 : static_cast<uint32_t>(count);
-    for (uint32_t i = 0; i < 64; ++i) online.numbers[i] = i;
-    return online;
-}
+    uint32_t Count() const { return m_count; }
+    // visit(index, cpu) for every online processor in order.
+    template <typename Visit>
+    void ForEach(Visit visit) const {
+        uint32_t index = 0;
+        if (m_listed)
+            WalkProcessorList(m_text, [&](uint32_t cpu) { visit(index++, cpu); });
+        else
+            for (; index < m_count; ++index) visit(index, index);
+    }
+
+private:
+    char m_text[4096] = {};
+    bool m_listed = false;
+    uint32_t m_count = 0;
+};
 
 // Processor groups as Windows forms them by default: the online processors
 // in order, at most 64 a group, the groups as equal in size as possible (the
@@ -150,6 +158,12 @@ uint32_t GroupSize(size_t processors, WORD group) {
     return static_cast<uint32_t>(processors / groups + (group < processors % groups ? 1 : 0));
 }
 
+// Index in the online list of the group's first processor.
+uint32_t GroupStart(size_t processors, WORD group) {
+    const size_t groups = GroupCount(processors);
+    return static_cast<uint32_t>(group * (processors / groups) + (group < processors % groups ? group : processors % groups));
+}
+
 uint32_t CountBits(uint64_t mask) {
     uint32_t count = 0;
     for (; mask != 0; mask &= mask - 1) ++count;
@@ -158,6 +172,38 @@ uint32_t CountBits(uint64_t mask) {
 
 // The online set as last read, for the system mask of the process query.
 std::atomic<uint64_t> s_lastOnlineMask{0};
+
+// The group the calling thread was moved into (0 until it is), and the full
+// set of processors it had before it first left it, which a 64-bit mask
+// cannot hold where a set spans groups: setting that set's mask in group 0
+// gives the whole set back.
+thread_local WORD t_group = 0;
+thread_local bool t_homeSaved = false;
+thread_local cpu_set_t t_homeSet;
+
+bool ReturnsHome(uint64_t mask) { return t_homeSaved && mask == ToMask(t_homeSet); }
+
+void RememberHome(const cpu_set_t& home) {
+    if (t_homeSaved) return;
+    t_homeSet = home;
+    t_homeSaved = true;
+}
+
+// Within a group above 0, masks are relative to the group.
+DWORD_PTR SetMaskInGroup(WORD group, uint64_t mask, const cpu_set_t& current) {
+    cpu_set_t wanted;
+    if (!GroupMaskToProcessors(group, mask, &wanted)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const int rc = pthread_setaffinity_np(pthread_self(), sizeof wanted, &wanted);
+    if (rc != 0) {
+        SetLastError(ToWindowsError(rc));
+        return 0;
+    }
+    const uint64_t before = ProcessorsToGroupMask(group, current);
+    return before != 0 ? before : mask;
+}
 
 // Windows thread priorities against nice values.
 struct PriorityLevel {
@@ -174,13 +220,13 @@ const char* g_onlineProcessorsPath = "/sys/devices/system/cpu/online";
 
 // The processors of group 0 (see GroupSize), as the kernel numbers them:
 // processors taken offline leave holes, processors above 63 are left out.
-// Threads of this library stay in group 0 on Linux (SetThreadGroupAffinity).
 void GetSystemInfo(SYSTEM_INFO* info) {
-    const OnlineSet online = OnlineProcessors();
-    const uint32_t inGroup = GroupSize(online.count, 0);
+    const OnlineList online;
+    const uint32_t inGroup = GroupSize(online.Count(), 0);
     uint64_t mask = 0;
-    for (uint32_t i = 0; i < inGroup; ++i)
-        if (online.numbers[i] < 64) mask |= uint64_t(1) << online.numbers[i];
+    online.ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index < inGroup && cpu < 64) mask |= uint64_t(1) << cpu;
+    });
     if (mask == 0) mask = 1;
     s_lastOnlineMask.store(mask);
     info->dwNumberOfProcessors = CountBits(mask);
@@ -208,6 +254,35 @@ BOOL GetProcessAffinityMask(HANDLE, DWORD_PTR* processMask, DWORD_PTR* systemMas
     return 1;
 }
 
+bool GroupMaskToProcessors(WORD group, uint64_t mask, cpu_set_t* set) {
+    const OnlineList online;
+    const uint32_t size = GroupSize(online.Count(), group);
+    if (mask == 0 || size == 0 || (size < 64 && (mask >> size) != 0)) return false;
+    const uint32_t first = GroupStart(online.Count(), group);
+    bool fits = true;
+    CPU_ZERO(set);
+    online.ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index < first || index - first >= size || !((mask >> (index - first)) & 1)) return;
+        if (cpu < CPU_SETSIZE)
+            CPU_SET(cpu, set);
+        else
+            fits = false;
+    });
+    return fits;
+}
+
+uint64_t ProcessorsToGroupMask(WORD group, const cpu_set_t& set) {
+    const OnlineList online;
+    const uint32_t size = GroupSize(online.Count(), group);
+    const uint32_t first = GroupStart(online.Count(), group);
+    uint64_t mask = 0;
+    online.ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index >= first && index - first < size && cpu < CPU_SETSIZE && CPU_ISSET(cpu, &set))
+            mask |= uint64_t(1) << (index - first);
+    });
+    return mask;
+}
+
 // Acts on the calling thread (the only handle the library passes).
 DWORD_PTR SetThreadAffinityMask(HANDLE, DWORD_PTR mask) {
     cpu_set_t previous;
@@ -216,6 +291,7 @@ DWORD_PTR SetThreadAffinityMask(HANDLE, DWORD_PTR mask) {
         SetLastError(ToWindowsError(rc));
         return 0;
     }
+    if (t_group != 0) return SetMaskInGroup(t_group, mask, previous);
     const uint64_t before = ToMask(previous);
     const bool mainThread = IsMainThread();
     // The main thread at home is the process's set itself.
@@ -234,13 +310,18 @@ DWORD_PTR SetThreadAffinityMask(HANDLE, DWORD_PTR mask) {
         s_mainThreadMoves.fetch_add(1);
         leaving = true;
     }
-    const cpu_set_t wanted = ToSet(mask);
+    const bool returning = ReturnsHome(mask);
+    const cpu_set_t wanted = returning ? t_homeSet : ToSet(mask);
     rc = pthread_setaffinity_np(pthread_self(), sizeof wanted, &wanted);
     if (rc != 0) {
         if (leaving) s_mainThreadOwnMask.store(0);
         SetLastError(ToWindowsError(rc));
         return 0;
     }
+    if (returning)
+        t_homeSaved = false;
+    else if (!CPU_EQUAL(&wanted, &previous))
+        RememberHome(previous);
     // Back to its own set: the main thread is no longer moved.
     if (mainThread && mask == s_mainThreadOwnMask.load()) s_mainThreadOwnMask.store(0);
     // A thread allowed only processors above 63 would report 0, which reads
@@ -290,9 +371,9 @@ BOOL SetThreadPriority(HANDLE, int priority) {
     return 0;
 }
 
-WORD GetActiveProcessorGroupCount() { return GroupCount(OnlineProcessors().count); }
+WORD GetActiveProcessorGroupCount() { return GroupCount(OnlineList().Count()); }
 
-DWORD GetActiveProcessorCount(WORD group) { return GroupSize(OnlineProcessors().count, group); }
+DWORD GetActiveProcessorCount(WORD group) { return GroupSize(OnlineList().Count(), group); }
 
 BOOL GetThreadGroupAffinity(HANDLE, GROUP_AFFINITY* affinity) {
     cpu_set_t current;
@@ -301,24 +382,61 @@ BOOL GetThreadGroupAffinity(HANDLE, GROUP_AFFINITY* affinity) {
         SetLastError(ToWindowsError(rc));
         return 0;
     }
-    affinity->Mask = ToMask(current);
-    affinity->Group = 0;
+    affinity->Mask = t_group == 0 ? ToMask(current) : ProcessorsToGroupMask(t_group, current);
+    affinity->Group = t_group;
     return 1;
 }
 
-// The calling thread moves within group 0 only: a move into another group is
-// refused as an invalid parameter.
+// Moves the calling thread into any group. Within group 0 it is
+// SetThreadAffinityMask. Leaving group 0 keeps the thread's full set, and
+// the group and mask given back as `previous` bring exactly that set back.
+// The main thread's set stands in for the process's while it is elsewhere.
 BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous) {
-    if (affinity->Group != 0) {
+    const WORD target = affinity->Group;
+    const WORD from = t_group;
+    if (target >= GetActiveProcessorGroupCount()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const DWORD_PTR before = SetThreadAffinityMask(thread, affinity->Mask);
-    if (before == 0) return 0;
-    if (previous) {
-        previous->Mask = before;
-        previous->Group = 0;
+    if (target == 0 && from == 0) {
+        const DWORD_PTR before = SetThreadAffinityMask(thread, affinity->Mask);
+        if (before == 0) return 0;
+        if (previous) *previous = GROUP_AFFINITY{before, 0};
+        return 1;
     }
+    cpu_set_t current;
+    int rc = pthread_getaffinity_np(pthread_self(), sizeof current, &current);
+    if (rc != 0) {
+        SetLastError(ToWindowsError(rc));
+        return 0;
+    }
+    const uint64_t before = from == 0 ? ToMask(current) : ProcessorsToGroupMask(from, current);
+    const bool returning = target == 0 && ReturnsHome(affinity->Mask);
+    cpu_set_t wanted;
+    if (target == 0) {
+        wanted = returning ? t_homeSet : ToSet(affinity->Mask);
+    } else if (!GroupMaskToProcessors(target, affinity->Mask, &wanted)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const bool mainThread = IsMainThread();
+    bool leaving = false;
+    if (from == 0 && mainThread && s_mainThreadOwnMask.load() == 0) {
+        s_mainThreadOwnMask.store(before);
+        s_mainThreadMoves.fetch_add(1);
+        leaving = true;
+    }
+    rc = pthread_setaffinity_np(pthread_self(), sizeof wanted, &wanted);
+    if (rc != 0) {
+        if (leaving) s_mainThreadOwnMask.store(0);
+        SetLastError(ToWindowsError(rc));
+        return 0;
+    }
+    if (from == 0) RememberHome(current);
+    if (returning) t_homeSaved = false;
+    if (target == 0 && mainThread && affinity->Mask == s_mainThreadOwnMask.load()) s_mainThreadOwnMask.store(0);
+    t_group = target;
+    if (previous) *previous = GROUP_AFFINITY{before, from};
     return 1;
 }
 
