@@ -78,7 +78,8 @@ if(TARGET quillinfo)
   # This machine and replayed ones: --dump, then --replay of it, describes the same machine.
   add_test(NAME quillinfo.roundtrip COMMAND bash ${CMAKE_SOURCE_DIR}/tests/quillinfo_roundtrip.sh
            $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD_Zen5_2cpu_under_hypervisor.txt
-           ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt)
+           ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel0050671_KnightsLanding_CPUID.txt)
   # --svg against --json of the same run, rendered by rsvg-convert: 1, 2, 6 and 48 processors.
   add_test(NAME quillinfo.svg COMMAND bash ${CMAKE_SOURCE_DIR}/tests/quillinfo_svg.sh $<TARGET_FILE:quillinfo>
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel0000480_486_CPUID.txt

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Capture and replay: quillinfo --dump writes this machine's CPUID answers,
 # and --replay of that file describes the machine exactly as the live run
-# did. The same for dumps of replayed machines (given as arguments), and a
+# did. The same for dumps of replayed machines (given as arguments; one of
+# several processor groups comes back in the same groups), and a
 # machine whose maximum leaves are absurd still gives a bounded dump.
 #
 #   quillinfo_roundtrip.sh QUILLINFO DUMP...

@@ -17,7 +17,9 @@
 namespace quillinfo {
 
 // Writes one "CPU n:" block per processor of `processMask` that the reader
-// reaches, numbered from 0 in bit order. Returns the number of blocks.
+// reaches, numbered from 0 in bit order; where the library reports more than
+// one processor group, per processor of every group instead, group after
+// group, so that a replay forms the same groups. Returns the number of blocks.
 uint32_t WriteCPUIDDump(CPUIDReader& reader, uint64_t processMask, std::ostream& out);
 
 }  // namespace quillinfo

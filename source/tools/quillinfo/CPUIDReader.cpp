@@ -6,10 +6,20 @@
 
 namespace quillinfo {
 
-CPUIDReader::CPUIDReader(const Library& library) : m_simulated(library.SimGetCPUID()) {}
+CPUIDReader::CPUIDReader(const Library& library)
+    : m_simulated(library.SimGetCPUID()), m_groups(library.GroupExports()) {}
+
+uint16_t CPUIDReader::NumGroups() const {
+    const uint16_t groups = m_groups.Present() ? m_groups.NumProcessorGroups() : 1;
+    return groups == 0 ? 1 : groups;
+}
+
+uint32_t CPUIDReader::ProcessorsInGroup(uint16_t group) const {
+    return m_groups.Present() ? m_groups.NumLogicalProcessorsInGroup(group) : 0;
+}
 
 void CPUIDReader::ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit,
-                                   uint32_t firstProcessor) {
+                                   uint32_t firstProcessor, int group) {
     if (m_simulated != nullptr) {
         for (uint32_t bit = 0; bit < 64; ++bit) {
             if (!(mask >> bit & 1)) continue;
@@ -18,7 +28,7 @@ void CPUIDReader::ForEachProcessor(uint64_t mask, const std::function<void(uint3
         }
         return;
     }
-    Placement placement;
+    Placement placement(group);
     for (uint32_t bit = 0; bit < 64; ++bit) {
         if ((mask >> bit & 1) && placement.RunOn(bit)) visit(bit);
     }

@@ -29,11 +29,17 @@ public:
 
     // Calls visit(bit) for each processor of `mask` in bit order, skipping
     // those the thread cannot be moved to; during the call, Read answers for
-    // that processor. On a replayed machine the mask may be that of a
-    // processor group whose first processor is `firstProcessor`; on the real
-    // machine it is the mask of the thread's own group.
+    // that processor. The mask is that of processor group `group` (by
+    // default the thread's own), whose first processor is `firstProcessor`
+    // on a replayed machine; on the real machine the thread is moved into
+    // the group and back.
     void ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit,
-                          uint32_t firstProcessor = 0);
+                          uint32_t firstProcessor = 0, int group = -1);
+
+    // The processor groups as the library reports them (1 without its group
+    // exports), and the processors of each.
+    uint16_t NumGroups() const;
+    uint32_t ProcessorsInGroup(uint16_t group) const;
 
     CPUIDAnswer Read(uint32_t leaf, uint32_t subleaf = 0) const;
 
@@ -42,6 +48,7 @@ public:
 
 private:
     QuillSimGetCPUIDFunction m_simulated;
+    const QuillGroupExports& m_groups;
     uint32_t m_processor = 0;
 };
 

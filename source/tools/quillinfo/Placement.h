@@ -3,23 +3,37 @@
 #pragma once
 
 #include <cstdint>
+#if !defined(_WIN32)
+#include <sched.h>
+#endif
 
 namespace quillinfo {
 
+// The thread's own processor group: masks as the operating system gives them.
+constexpr int kOwnGroup = -1;
+
 class Placement {
 public:
-    Placement() = default;
-    // Puts the thread back where it was allowed to run.
+    // Processors of `group` (kOwnGroup: of the thread's own group), numbered
+    // as the library numbers them in that group.
+    explicit Placement(int group = kOwnGroup) : m_group(group) {}
+    // Puts the thread back where it was allowed to run, in its own group.
     ~Placement();
     Placement(const Placement&) = delete;
     Placement& operator=(const Placement&) = delete;
 
-    // Moves the thread onto the processor at bit `bit` of the affinity masks.
+    // Moves the thread onto the processor at bit `bit` of the group's masks.
     bool RunOn(uint32_t bit);
 
 private:
-    uint64_t m_savedMask = 0;
+    int m_group;
     bool m_saved = false;
+#if defined(_WIN32)
+    uint64_t m_savedMask = 0;
+    uint16_t m_savedGroup = 0;
+#else
+    cpu_set_t m_savedSet;
+#endif
 };
 
 }  // namespace quillinfo

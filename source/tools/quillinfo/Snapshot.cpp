@@ -108,10 +108,11 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
 // that none matches (collectors that number processors themselves) takes the
 // processor visited at its own position.
 void SignatureFields(const Library& library, uint64_t processMask, std::vector<ProcessorSnapshot>* processors,
-                     uint32_t firstProcessor = 0) {
+                     uint32_t firstProcessor = 0, int group = -1) {
     std::vector<std::optional<LeafOne>> visited;
     CPUIDReader reader(library);
-    reader.ForEachProcessor(processMask, [&](uint32_t) { visited.push_back(reader.ReadLeafOne()); }, firstProcessor);
+    reader.ForEachProcessor(
+        processMask, [&](uint32_t) { visited.push_back(reader.ReadLeafOne()); }, firstProcessor, group);
     std::vector<bool> taken(visited.size(), false);
     std::vector<ProcessorSnapshot*> unmatched;
     for (ProcessorSnapshot& p : *processors) {
@@ -156,10 +157,10 @@ bool ReadMachine(const QuillExports& q, MachineDescription* description, Machine
     return true;
 }
 
-// Every processor group through the group exports. Leaf 1 is read on the
-// processors of a replayed group; on the real machine this program reads it
-// in its own group only, so a group's processors take the signature of the
-// processor of the same APIC id there.
+// Every processor group through the group exports. Leaf 1 is read on every
+// processor of every group, the thread moved into each group in turn on the
+// real machine; with one group the processors of the own group are read
+// already and lend their signatures by APIC id.
 void ReadGroups(const Library& library, MachineSnapshot* snapshot) {
     const QuillGroupExports& g = library.GroupExports();
     if (!g.Present()) {
@@ -177,8 +178,8 @@ void ReadGroups(const Library& library, MachineSnapshot* snapshot) {
         s.libraryPath = snapshot->libraryPath;
         MachineDescription* description = g.GetGroupMachineDescription(group);
         if (ReadMachine(library.Exports(), description, &s)) {
-            if (library.SimGetCPUID() != nullptr) {
-                SignatureFields(library, s.activeProcessorMask, &s.processors, first);
+            if (library.SimGetCPUID() != nullptr || count > 1) {
+                SignatureFields(library, s.activeProcessorMask, &s.processors, first, group);
             } else {
                 for (ProcessorSnapshot& p : s.processors)
                     for (const ProcessorSnapshot& own : snapshot->processors)
