@@ -83,4 +83,9 @@ TEST(MachineOnDump, DifferentL2SizesMakeTheMachineAsymmetricAndTheExportsSayIt) 
     capture.Clear();
     NumPackages();
     EXPECT_EQ(0u, capture.Count("machine->GetIsSymmetric()"));
+    // Processor 1 with no L2 at all is no more alike.
+    QuillSimSetCPUID(1, 0x80000006, 0, regs[0], regs[1], 0, regs[3]);
+    MachinePtr withoutL2(GetMachineDescription());
+    EXPECT_EQ(nullptr, withoutL2->GetCPUDescriptionByIndex(1)->GetDataCache(2));
+    EXPECT_FALSE(withoutL2->GetIsSymmetric());
 }
