@@ -237,7 +237,7 @@ sys.exit(0 if all((p["family"], p["model"], p["stepping"], p["signature"]) == (6
 # (0x80000008 ECX 0x700B); its leaf 0x8000001D L3 (00014163-03C0003F-
 # 00003FFF: 16 ways, 64-byte lines, 16384 sets, 6 sharers) is the 16 MB of
 # one core complex, which the current rules report.
-expect "the default rules are not named spec in the JSON" python3 -c '
+expect "the JSON does not name the default rules" python3 -c '
 import json, sys; sys.exit(0 if json.load(open(sys.argv[1]))["rules"] == "spec" else 1)' "$tmp/first.json"
 zen2=$(dirname "$dump")/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt
 l3_of_processor_0() { python3 -c '

@@ -71,9 +71,9 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     options->libraryPath = value(1).value_or("");
     options->dumpFile = value(2);
     options->svgFile = value(3);
-    options->rules = value(4).value_or("spec");
-    if (options->rules != "spec" && options->rules != "current") {
-        *error = "--rules takes spec or current, not " + options->rules;
+    options->rules = value(4).value_or(kDefaultRules);
+    if (options->rules != kDefaultRules && options->rules != kCurrentRules) {
+        *error = std::string("--rules takes ") + kDefaultRules + " or " + kCurrentRules + ", not " + options->rules;
         return ParseResult::kError;
     }
 
@@ -92,7 +92,7 @@ std::string UsageText(const char* program) {
     text += program;
     text +=
         " [--json | --all] [--replay FILE] [--library PATH]\n"
-        "       [--rules spec|current] [--dump [FILE]] [--svg [FILE]] [--help]\n"
+        "       [--rules RULES] [--dump [FILE]] [--svg [FILE]] [--help]\n"
         "\n"
         "Describes the processors of this machine through the quillcore library:\n"
         "the counts of the system and of this process, every logical processor\n"
@@ -108,12 +108,16 @@ std::string UsageText(const char* program) {
         "                   simulated library instead of this machine\n"
         "  --library PATH   load this library instead of the one next to the\n"
         "                   program (with --replay it must be the simulated one)\n"
-        "  --rules spec|current\n"
-        "                   the library's description rules: spec (the default)\n"
+        "  --rules RULES    the library's description rules: ";
+    text += kDefaultRules;
+    text += " (the default)\n"
         "                   describes every processor by the library's own rules;\n"
-        "                   current describes today's AMD, Hygon and Zhaoxin parts\n"
-        "                   as they are (caches per core complex, their sharing,\n"
-        "                   full x2APIC ids)\n"
+        "                   ";
+    text += kCurrentRules;
+    text +=
+        " describes today's AMD, Hygon and Zhaoxin\n"
+        "                   parts as they are (caches per core complex, their\n"
+        "                   sharing, full x2APIC ids)\n"
         "  --dump [FILE]    write the CPUID answers of every processor of this\n"
         "                   process in `cpuid -r` format, for --replay elsewhere\n"
         "                   (to standard output without FILE)\n"

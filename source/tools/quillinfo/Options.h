@@ -6,11 +6,16 @@
 
 namespace quillinfo {
 
+// The values of --rules: the library's default rules, and the rules for
+// today's processors.
+inline constexpr const char* kDefaultRules = "spec";
+inline constexpr const char* kCurrentRules = "current";
+
 struct Options {
     bool json = false;
     bool help = false;
     bool all = false;        // the full per-processor listing instead of the summary
-    std::string rules = "spec";  // the library's description rules: "spec" or "current"
+    std::string rules = kDefaultRules;  // the library's description rules: kDefaultRules or kCurrentRules
     std::string replayFile;  // empty: describe the machine this runs on
     std::string libraryPath; // empty: the library next to the executable
     // Set when given; an empty file name means standard output.

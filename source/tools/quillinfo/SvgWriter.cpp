@@ -1,6 +1,7 @@
 #include "SvgWriter.h"
 
 #include "MachineLayout.h"
+#include "Options.h"
 #include "Names.h"
 #include "TextFormat.h"
 #include "Utf8.h"
@@ -155,7 +156,7 @@ private:
         for (const ProcessorSnapshot& p : m_s.processors) hypervisors.insert(HypervisorText(p.hypervisor));
         for (auto i = hypervisors.begin(); i != hypervisors.end(); ++i)
             text += (i == hypervisors.begin() ? "" : " / ") + *i;
-        if (m_s.rules == "current") text += "; current rules";
+        if (m_s.rules == kCurrentRules) text += "; current rules";
         if (!m_s.replayFile.empty()) text += "; replayed from " + m_s.replayFile;
         return text;
     }

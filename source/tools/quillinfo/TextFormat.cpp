@@ -2,6 +2,7 @@
 
 #include "CPUIDReader.h"
 #include "Names.h"
+#include "Options.h"
 
 #include <quill/QuillTypes.h>
 
@@ -167,7 +168,7 @@ void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
     out << "quillcore: " << s.libraryPath << "\n";
     if (!s.replayFile.empty()) out << "Replaying:  " << s.replayFile << "\n";
     out << "Rules:      " << s.rules
-        << (s.rules == "current" ? " (today's AMD, Hygon and Zhaoxin parts described as they are)"
+        << (s.rules == kCurrentRules ? " (today's AMD, Hygon and Zhaoxin parts described as they are)"
                                  : " (the library's default description rules)")
         << "\n";
     out << "\nSystem\n";

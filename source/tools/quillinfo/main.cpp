@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (options.rules == "current") {
+    if (options.rules == kCurrentRules) {
         SetDescriptionRulesFunction setRules = library.SetDescriptionRules();
         if (setRules == nullptr) {
             Fail(path + " does not offer the current description rules");
