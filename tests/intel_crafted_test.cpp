@@ -180,8 +180,8 @@ TEST(IntelCaches, DescriptorFFWithLeaf4TakesOverTheLeaf4Caches) {
     ReportCapture capture;
     MakeIntel(4, 0x000106A5, 0, 0x80000006);
     SetLeaf2(0x0000FF01, 0x00000057);   // FF, and 57: an L1 data TLB no leaf 4 cache replaces
-    SetLeaf4(0, 1, 1, 8, 64, 64, 2);    // L1 data 32K
-    SetLeaf4(1, 3, 2, 8, 64, 512, 2);   // L2 256K
+    SetLeaf4(0, 1, 1, 8, 64, 64, 2, 1);  // L1 data 32K, not inclusive, no WBINVD cover
+    SetLeaf4(1, 3, 2, 8, 64, 512, 2);    // L2 256K
     SetL2(256, 6, 64);
     CPUData r = Collect();
     ExpectReports(capture, {{0, kAbandon}, {2, kUnmerged}, {1, kMismatchHead},
@@ -192,7 +192,7 @@ TEST(IntelCaches, DescriptorFFWithLeaf4TakesOverTheLeaf4Caches) {
     EXPECT_EQ("C1D 8w 64? x1 32K s2", Brief(CacheAt(r, 1)));
     EXPECT_EQ("C2U 8w 64? x1 256K s2", Brief(CacheAt(r, 2)));
     EXPECT_TRUE(CacheAt(r, 1).m_hasCacheFlags);
-    EXPECT_FALSE(CacheAt(r, 1).m_isMerged);
+    EXPECT_FALSE(CacheAt(r, 1).m_isMerged || CacheAt(r, 1).m_isInclusive || CacheAt(r, 1).m_wbinvdCoversLowerLevels);
     EXPECT_EQ(512u, CacheAt(r, 2).m_entrySize2);
 }
 
