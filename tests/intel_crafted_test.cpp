@@ -472,8 +472,7 @@ TEST(IntelNaming, BrandIndexFamilyModelTableBrandStringAndCacheSize) {
     };
     const char* celeron = "Intel(R) Celeron(R) CPU 220 @ 1.20GHz";
     const Case cases[] = {
-        {0xF13, 0x0B, 0, nullptr, "Intel(R) Xeon(R) MP CPU"},
-        {0xF12, 0x0B, 0, nullptr, "Intel(R) Xeon(R) CPU"},
+        {0xF13, 0x0B, 0, nullptr, "Intel(R) Xeon(R) MP CPU"}, {0xF12, 0x0B, 0, nullptr, "Intel(R) Xeon(R) CPU"},
         {0xF13, 0x0E, 0, nullptr, "Intel(R) Xeon(R) CPU"},
         {0xF24, 0x0E, 0, nullptr, "Mobile Intel(R) Pentium(R) 4-M CPU"},
         {0x6B1, 0x03, 0, nullptr, "Intel(R) Celeron(R) CPU"},
@@ -488,25 +487,21 @@ TEST(IntelNaming, BrandIndexFamilyModelTableBrandStringAndCacheSize) {
         {0x1633, 0, 0, nullptr, "Intel(R) Pentium(R) II  OverDrive(R) CPU"},
         {0x1531, 0, 0, nullptr, "Intel(R) Pentium(R) OverDrive(R) CPU"},
         {0x511, 0, 0, nullptr, "Intel(R) Pentium(R) CPU 60/66MHz"},
-        {0x10543, 0, 0, nullptr, "Intel(R) Pentium(R) MMX(TM) CPU"},
-        {0x435, 0, 0, nullptr, "Intel(R) 486DX2 CPU"},
+        {0x10543, 0, 0, nullptr, "Intel(R) Pentium(R) MMX(TM) CPU"}, {0x435, 0, 0, nullptr, "Intel(R) 486DX2 CPU"},
         {0x10661, 0, 0, nullptr, "Intel(R) Celeron(R) CPU"},
         {0x661, 0, 0, nullptr, "Mobile Intel(R) Pentium(R) II CPU"},
         {0x641, 0, 0, nullptr, "Intel(R) Family: 6 Model: 4 Stepping: 1 CPU"},
         {0xF29, 0, 0, nullptr, "Intel(R) Family: f Model: 2 Stepping: 9 CPU"},
         // The first Atoms, whose brand string lacks "Atom", unless a brand index decides.
-        {0x106C2, 0, 0, celeron, "Intel(R) Atom(TM) CPU"},
-        {0x126C2, 0, 0, celeron, "Intel(R) Atom(TM) CPU"},
-        {0x106C2, 0x0A, 0, celeron, "Intel(R) Celeron(R) CPU"},
-        {0x116C2, 0, 0, celeron, celeron},
+        {0x106C2, 0, 0, celeron, "Intel(R) Atom(TM) CPU"}, {0x126C2, 0, 0, celeron, "Intel(R) Atom(TM) CPU"},
+        {0x106C2, 0x0A, 0, celeron, "Intel(R) Celeron(R) CPU"}, {0x116C2, 0, 0, celeron, celeron},
         {0x206C2, 0, 0, celeron, celeron},
         {0x106C2, 0, 0, "          Intel(R) Atom(TM) CPU N270   @ 1.60GHz", "Intel(R) Atom(TM) CPU N270   @ 1.60GHz"},
         // Models 5, 7 and 8 by their L2: 42 256K, 43 512K, 44 1M, 45 2M, 4E 6M; 08 an L1.
         {0x652, 0, 0x43, nullptr, "Intel(R) Pentium(R) II or Xeon(R) CPU"},
         {0x652, 0, 0x44, nullptr, "Intel(R) Pentium(R) II Xeon(R) CPU"},
         {0x652, 0, 0x45, nullptr, "Intel(R) Pentium(R) II Xeon(R) CPU"},
-        {0x652, 0, 0x08, nullptr, "Intel(R) Celeron(R) CPU"},
-        {0x652, 0, 0x42, nullptr, "Intel(R) Pentium(R) II CPU"},
+        {0x652, 0, 0x08, nullptr, "Intel(R) Celeron(R) CPU"}, {0x652, 0, 0x42, nullptr, "Intel(R) Pentium(R) II CPU"},
         {0x652, 0, 0x43CA, nullptr, "Intel(R) Pentium(R) II Xeon(R) CPU"},  // the 2M shared TLB CA comes first
         {0x672, 0, 0x44, nullptr, "Intel(R) Pentium(R) III Xeon(R) CPU"},
         {0x672, 0, 0x43, nullptr, "Intel(R) Pentium(R) III or Xeon(R) CPU"},
