@@ -1,10 +1,8 @@
-/* A plain C host: calls the 23 exports and every slot of the four interfaces
- * by position (the accessors of quill/QuillC.h), checking slots and exports
- * against each other. quill_chost: this machine, linked against quillcore.
- * quill_chost-sim DUMP: a replayed dump, linked against quillcore-sim.
- * Built with QUILL_CHOST_FREESTANDING (MSVC mode, no C runtime, entry
- * HostMain) by scripts/check-windows-sdk.sh against the zip's quillcore.lib.
- * Exits 0 only if every check passed. */
+/* A plain C host: calls the 23 exports and every slot of the four interfaces by position (the
+ * accessors of quill/QuillC.h), checking slots and exports against each other. quill_chost: this
+ * machine, linked against quillcore; quill_chost-sim DUMP: a replayed dump, against quillcore-sim.
+ * scripts/check-windows-sdk.sh builds it in MSVC mode with QUILL_CHOST_FREESTANDING (no C runtime,
+ * entry HostMain) against the zip's quillcore.lib. Exits 0 only if every check passed. */
 #include <quill/QuillC.h>
 
 #include <stdarg.h>
@@ -34,23 +32,19 @@ static bool str_eq(const char* a, const char* b) {
     for (; *a != '\0' && *a == *b; ++a, ++b) {}
     return *a == *b;
 }
-static uint32_t str_len(const char* s) {
-    uint32_t n = 0;
-    for (; s[n] != '\0'; ++n) {}
-    return n;
-}
+static uint32_t str_len(const char* s) { uint32_t n = 0; while (s[n] != '\0') ++n; return n; }
 static bool ends_with(const char* s, const char* tail) {
     return str_len(s) >= str_len(tail) && str_eq(s + str_len(s) - str_len(tail), tail);
 }
 
-/* snprintf for %s, %u, %x (unsigned) and %X (uint64_t in hexadecimal). */
+/* snprintf for %s, %u, %d, %x (32 bits) and %X (uint64_t in hexadecimal). */
 static void format(char* to, uint32_t size, const char* f, ...) {
     uint32_t n = 0;
     va_list a;
     va_start(a, f);
     for (; *f != '\0' && n + 1 < size; ++f) {
         char digits[24];
-        unsigned d = 0, base = f[1] == 'u' ? 10 : 16;
+        unsigned d = 0, base = f[1] == 'u' || f[1] == 'd' ? 10 : 16;
         uint64_t v;
         const char* s;
         if (*f != '%') {
@@ -59,6 +53,7 @@ static void format(char* to, uint32_t size, const char* f, ...) {
             for (s = va_arg(a, const char*); s != NULL && *s != '\0' && n + 1 < size; ++s) to[n++] = *s;
         } else {
             v = *f == 'X' ? va_arg(a, uint64_t) : va_arg(a, unsigned);
+            if (*f == 'd' && v >> 31) to[n++] = '-', v = 0x100000000u - v;
             do digits[d++] = "0123456789abcdef"[v % base];
             while ((v /= base) != 0);
             while (d > 0 && n + 1 < size) to[n++] = digits[--d];
@@ -77,7 +72,7 @@ static bool check(bool ok, unsigned line, const char* what) {
     ++g_checks;
     if (!ok) {
         ++g_failures;
-        SAY("FAILED line %u (processor %u, cache %u): %s\n", line, g_cpu, g_cache, what);
+        SAY("FAILED line %u (processor %d, cache %d): %s\n", line, g_cpu, g_cache, what);
     }
     return ok;
 }
@@ -108,10 +103,10 @@ static void expect_report(unsigned d, unsigned s, const char* message) {
 
 /* The processor half of the vendor table: GetCPUVendorIDString's rows by id,
  * then the second rows of two vendors and the row that ends the half. */
-static const struct { const char* text; uint32_t id; } kCPUVendors[] = {{"< Unknown > ", 0}, {"GenuineIntel", 1}, {"AuthenticAMD", 2}, {"CentaurHauls", 3},
-                   {"CyrixInstead", 4}, {"GenuineTMx86", 5}, {"UMC UMC UMC ", 6}, {"NexGenDriven", 7},
-                   {"RiseRiseRise", 8}, {"SiS SiS SiS ", 9}, {"Geode by NSC", 10}, {"Vortex86 SoC", 11},
-                   {"AMD ISBETTER", 2}, {"TransmetaCPU", 5}, {"<Hypervisor>", 0}};
+static const struct { const char* text; uint32_t id; } kCPUVendors[] = {
+    {"< Unknown > ", 0}, {"GenuineIntel", 1}, {"AuthenticAMD", 2}, {"CentaurHauls", 3}, {"CyrixInstead", 4},
+    {"GenuineTMx86", 5}, {"UMC UMC UMC ", 6}, {"NexGenDriven", 7}, {"RiseRiseRise", 8}, {"SiS SiS SiS ", 9},
+    {"Geode by NSC", 10}, {"Vortex86 SoC", 11}, {"AMD ISBETTER", 2}, {"TransmetaCPU", 5}, {"<Hypervisor>", 0}};
 static const char* const kHypervisorVendors[] = {"<Hypervisor>", "Microsoft Hv", "VLXVLXVLXVLX", "<Hypervisor>",
                                                  "XenVMMXenVMM", "XenVMMXenVMM", "NovellShimHv", "KVMKVMKVMKVM"};
 /* The row of a leaf-0 string; 0 for one the table lacks. */
@@ -159,8 +154,8 @@ static void walk_cache(CacheDescription* k, uint32_t apicID) {
     uint32_t numIDs = QuillCache_GetNumSharingIDs(k), group = QuillCache_GetGroupID(k), n;
     uint32_t index = QuillCache_GetIndexInGroup(k);
     bool own = false;
-    CHECK(QuillCache_GetRole(k) <= kRoleCache && QuillCache_GetLevel(k) <= 3 && QuillCache_GetType(k) <= kTypePrefetch &&
-          QuillCache_GetEntryType(k) <= kEntryMicroOp && numIDs <= 256);
+    CHECK(QuillCache_GetRole(k) <= kRoleCache && QuillCache_GetLevel(k) <= 3 &&
+          QuillCache_GetType(k) <= kTypePrefetch && QuillCache_GetEntryType(k) <= kEntryMicroOp && numIDs <= 256);
     (void)QuillCache_GetAssociativity(k), (void)QuillCache_GetNumEntries(k), (void)QuillCache_GetNumSharing(k);
     (void)QuillCache_GetIsShared(k);
     for (n = 0; n < numIDs && n < 256; ++n) {
@@ -181,7 +176,8 @@ static void walk_cpu(CPUDescription* c, bool machineOwned) {
     uint64_t f = *QuillCPU_GetFeatures(c);
     uint8_t cores = QuillCPU_GetCoresPerPackage(c), threads = QuillCPU_GetThreadsPerCore(c);
     CacheDescription* k;
-    CacheDescription* first[5][2] = {{NULL}}; /* each level's first data and unified caches */
+    CacheDescription* first[10]; /* per level, its first data cache then its first unified one */
+    for (i = 0; i < 10; ++i) first[i] = NULL;
     CHECK(str_eq(vendor, kCPUVendors[row].text) && kCPUVendors[row].id == QuillCPU_GetVendorID(c));
     CHECK(name != NULL && str_len(name) < 64 && f >> kNumFeatureBits == 0 && QuillCPU_GetDescriptionCode(c) == 2);
     CHECK(QuillCPU_GetMaxLogicalPerPackage(c) >= 1 && cores >= 1 && threads >= 1);
@@ -193,12 +189,12 @@ static void walk_cpu(CPUDescription* c, bool machineOwned) {
         walk_cache(k, QuillCPU_GetAPICID(c));
         CHECK(QuillCPU_GetCache(c, i) == k);
         if (QuillCache_GetRole(k) == kRoleCache && level <= 4 && (type == kTypeData || type == kTypeUnified) &&
-            first[level][type == kTypeUnified] == NULL)
-            first[level][type == kTypeUnified] = k;
+            first[2 * level + (type == kTypeUnified)] == NULL)
+            first[2 * level + (type == kTypeUnified)] = k;
     }
     g_cache = NONE;
     CHECK(i < 256 && QuillCPU_GetCache(c, NONE) == NULL);
-    for (i = 0; i <= 4; ++i) CHECK(QuillCPU_GetDataCache(c, i) == (first[i][0] != NULL ? first[i][0] : first[i][1]));
+    for (i = 0; i <= 4; ++i) CHECK(QuillCPU_GetDataCache(c, i) == (first[2 * i] ? first[2 * i] : first[2 * i + 1]));
     SAY("processor %u: %s \"%s\" apic 0x%x package %u core %u smt %u, %u/%u/%u, features 0x%X\n",
         QuillCPU_GetLogicalIndex(c), vendor, name, QuillCPU_GetAPICID(c), QuillCPU_GetPackageID(c),
         QuillCPU_GetCoreID(c), QuillCPU_GetSMTID(c), QuillCPU_GetMaxLogicalPerPackage(c), cores, threads, f);
@@ -308,9 +304,10 @@ static int run(const char* dump) {
     OverrideInternalSafetyChecks(true);
     CHECK(GetProcessorFeatureDescriptor(0) == features);
     OverrideInternalSafetyChecks(false);
-    for (i = 0; i <= 12; ++i) CHECK(str_eq(GetCPUVendorIDString(i), kCPUVendors[i < 12 ? i : 0].text));
-    for (i = 0; i <= 8; ++i) CHECK(str_eq(GetHypervisorVendorIDString(i), kHypervisorVendors[i < 8 ? i : 0]));
-    CHECK(str_eq(GetCPUVendorIDString(NONE), "< Unknown > ") && str_eq(GetHypervisorVendorIDString(NONE), "<Hypervisor>"));
+    for (i = 0; i <= 13; ++i) /* ids past the table, up to 0xFFFFFFFF, name the unknown vendor */
+        CHECK(str_eq(GetCPUVendorIDString(i < 13 ? i : NONE), kCPUVendors[i < 12 ? i : 0].text));
+    for (i = 0; i <= 9; ++i)
+        CHECK(str_eq(GetHypervisorVendorIDString(i < 9 ? i : NONE), kHypervisorVendors[i < 8 ? i : 0]));
     check_groups(numLogical, numDump);
 
     /* The machine against the exports. */
@@ -380,7 +377,8 @@ static int run(const char* dump) {
     j = CurrProcessorID(false);
     c = QuillMachine_GetCPUDescription(machine, kCurrentProcessor);
     if (j == CurrProcessorID(false))
-        CHECK(c != NULL ? QuillCPU_GetInitialAPICID(c) == (j & 0xFF) : !QuillMachine_GetCPUDescription(machine, j & 0xFF));
+        CHECK(c != NULL ? QuillCPU_GetInitialAPICID(c) == (j & 0xFF)
+                        : QuillMachine_GetCPUDescription(machine, j & 0xFF) == NULL);
 
     /* The convenience exports answer for the current processor: exactly where
      * the thread stays or all are alike, else as some processor would (or the
