@@ -49,11 +49,11 @@ if(NOT WIN32)
 endif()
 
 if(TARGET quill_chost)
-  add_test(NAME chost.native COMMAND quill_chost $<TARGET_FILE:quillcore>)
-  add_test(NAME chost.replay COMMAND quill_chost $<TARGET_FILE:quillcore-sim>
+  add_test(NAME chost.native COMMAND quill_chost)
+  add_test(NAME chost.replay COMMAND quill_chost-sim
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt)
   # 80 processors in two groups.
-  add_test(NAME chost.replay_groups COMMAND quill_chost $<TARGET_FILE:quillcore-sim>
+  add_test(NAME chost.replay_groups COMMAND quill_chost-sim
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00206F2_Eagleton_CPUID.txt)
   if(QUILL_WINE_FIXTURE)
     set_tests_properties(chost.native chost.replay chost.replay_groups PROPERTIES ${QUILL_WINE_FIXTURE})

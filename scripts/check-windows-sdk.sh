@@ -40,15 +40,16 @@ wine_run() { sh "$root/cmake/wine-run.sh" "$@"; }
 wine_run --start-session "$build" || fail "Wine did not start"
 trap 'sh "$root/cmake/wine-run.sh" --end-session "$build"' EXIT
 
-# The MSVC-mode host: no C runtime, no Windows SDK, only the zip.
+# The C host of the tests in MSVC mode: no C runtime, no Windows SDK, only the zip.
 run clang --target=x86_64-pc-windows-msvc -std=c11 -ffreestanding -fno-builtin -O2 -Wall -Wextra -Werror \
-  -I"$sdk/include" -c tests/msvchost/msvchost.c -o "$work/msvc/msvchost.obj"
-run llvm-dlltool -m i386:x86-64 -d tests/msvchost/kernel32.def -l "$work/msvc/kernel32.lib"
+  -DQUILL_CHOST_FREESTANDING -I"$sdk/include" -c tests/chost/chost.c -o "$work/msvc/msvchost.obj"
+printf 'LIBRARY kernel32.dll\nEXPORTS\n    ExitProcess\n    GetStdHandle\n    WriteFile\n' >"$work/msvc/kernel32.def"
+run llvm-dlltool -m i386:x86-64 -d "$work/msvc/kernel32.def" -l "$work/msvc/kernel32.lib"
 run lld-link /nologo /subsystem:console /entry:HostMain /nodefaultlib "$work/msvc/msvchost.obj" \
   "$sdk/lib/quillcore.lib" "$work/msvc/kernel32.lib" "/out:$work/msvc/msvchost.exe"
 cp "$sdk/bin/quillcore.dll" "$work/msvc/"
 wine_run "$work/msvc/msvchost.exe" >"$work/msvchost.txt" 2>&1 || fail "msvchost.exe: $(cat "$work/msvchost.txt")"
-grep -q "^msvchost: [0-9]* checks, 0 failed" "$work/msvchost.txt" || fail "msvchost.exe: $(cat "$work/msvchost.txt")"
+grep -q "^chost: [0-9]* checks, 0 failed" "$work/msvchost.txt" || fail "msvchost.exe: $(cat "$work/msvchost.txt")"
 
 # quillinfo.exe finds its DLLs beside itself.
 wine_run "$sdk/bin/quillinfo.exe" --json >"$work/quillinfo.json" 2>>"$log" || fail "quillinfo.exe failed"
