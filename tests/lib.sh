@@ -1,28 +1,22 @@
-# Sourced by the quillinfo test scripts: takes QUILLINFO off the arguments,
-# puts QUILLINFO_RUNNER (the Wine runner of a Windows build) before every run,
-# and gives a scratch folder $tmp and a tally of checks.
+# Sourced by the quillinfo tests: takes QUILLINFO off the arguments, puts
+# QUILLINFO_RUNNER (Wine, for a Windows build) before every run, and gives a
+# scratch folder $tmp and a tally of checks.
 set -u
-if [ $# -lt 1 ]; then
-    echo "usage: $0 QUILLINFO ${usage:-}" >&2
-    exit 2
-fi
+[ $# -ge 1 ] || { echo "usage: $0 QUILLINFO ${usage:-}" >&2 && exit 2; }
 quillinfo=$1
 shift
 # shellcheck disable=SC2206  # the runner is a command with arguments
 runner=(${QUILLINFO_RUNNER:-})
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-passed=0
-failed=0
-
+passed=0 failed=0
 expect() { # expect WHAT COMMAND...: one check; returns its result
     local what=$1
     shift
     if "$@"; then passed=$((passed + 1)); else echo "FAILED: $what" && failed=$((failed + 1)) && return 1; fi
 }
-
 # run ARGS...: stdout and stderr (Windows carriage returns dropped) land in
-# $tmp/out and $tmp/err, the exit status in $rc, which run also returns.
+# $tmp/out and $tmp/err, the exit status in $rc, which run returns.
 run() {
     "${runner[@]}" "$quillinfo" "$@" >"$tmp/out.raw" 2>"$tmp/err.raw"
     rc=$?
@@ -30,8 +24,4 @@ run() {
     tr -d '\r' <"$tmp/err.raw" >"$tmp/err"
     return $rc
 }
-
-finish() {
-    echo "$1: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-}
+finish() { echo "$1: $passed passed, $failed failed" && [ "$failed" -eq 0 ]; }

@@ -5,7 +5,6 @@
 #   quillinfo_roundtrip.sh QUILLINFO DUMP...
 usage="DUMP..."
 . "$(dirname "$0")/lib.sh"
-
 same() { # same FIRST.json SECOND.json
     python3 - "$1" "$2" <<'PY'
 import json, sys
@@ -27,7 +26,6 @@ for key in first.keys() | second.keys():
 sys.exit(first != second)
 PY
 }
-
 roundtrip() { # roundtrip NAME [--replay DUMP]
     local name=$1
     shift
@@ -37,17 +35,13 @@ roundtrip() { # roundtrip NAME [--replay DUMP]
 }
 
 roundtrip live
-for dump in "$@"; do
-    roundtrip "$(basename "$dump" .txt)" --replay "$dump"
-done
+for dump in "$@"; do roundtrip "$(basename "$dump" .txt)" --replay "$dump"; done
 # Every range reports 0xFFFFFFFF: the capture stops at 256 leaves per range.
-{
-    echo "CPU 0:"
-    for leaf in 0x00000000 0x40000000 0x80000000 0x80860000 0xc0000000; do
-        echo "   $leaf 0x00: eax=0xffffffff ebx=0x756e6547 ecx=0x6c65746e edx=0x49656e69"
-    done
-    echo "   0x00000001 0x00: eax=0x000906a4 ebx=0x00000800 ecx=0x00000000 edx=0x00000001"
-} >"$tmp/absurd.txt"
+echo "CPU 0:" >"$tmp/absurd.txt"
+for leaf in 0x00000000 0x40000000 0x80000000 0x80860000 0xc0000000; do
+    echo "   $leaf 0x00: eax=0xffffffff ebx=0x756e6547 ecx=0x6c65746e edx=0x49656e69" >>"$tmp/absurd.txt"
+done
+echo "   0x00000001 0x00: eax=0x000906a4 ebx=0x00000800 ecx=0x00000000 edx=0x00000001" >>"$tmp/absurd.txt"
 roundtrip absurd --replay "$tmp/absurd.txt"
 leaves=$(grep -c '^   0x' "$tmp/absurd.dump")
 expect "the dump of absurd maximum leaves has $leaves lines" test "$leaves" -ge 5 -a "$leaves" -le $((5 * 256 + 1 + 64))

@@ -7,7 +7,6 @@
 usage="DUMP..."
 . "$(dirname "$0")/lib.sh"
 command -v rsvg-convert >/dev/null || { echo "rsvg-convert is missing (Debian package librsvg2-bin)" && exit 1; }
-
 matches() { # matches JSON SVG
     python3 - "$1" "$2" <<'PY'
 import json, sys, xml.etree.ElementTree as ET
@@ -48,15 +47,14 @@ if int(svg.get("width")) > 1200:
 sys.exit("\n".join("  " + p for p in problems[:10]) or None)
 PY
 }
-
-rendered() { # rendered SVG: a PNG of the picture's size
+rendered() { # rendered SVG: rsvg-convert makes a PNG of the picture's size
     rsvg-convert "$1" -o "$tmp/png" && python3 - "$tmp/png" "$1" <<'PY'
 import struct, sys, xml.etree.ElementTree as ET
 png, svg = open(sys.argv[1], "rb").read(24), ET.parse(sys.argv[2]).getroot()
-sys.exit(png[:8] != b"\x89PNG\r\n\x1a\n" or struct.unpack(">II", png[16:24]) != (int(svg.get("width")), int(svg.get("height"))))
+size = (int(svg.get("width")), int(svg.get("height")))
+sys.exit(png[:8] != b"\x89PNG\r\n\x1a\n" or struct.unpack(">II", png[16:24]) != size)
 PY
 }
-
 check() { # check NAME [--replay DUMP]
     local name=$1
     shift
@@ -66,7 +64,5 @@ check() { # check NAME [--replay DUMP]
 }
 
 check live
-for dump in "$@"; do
-    check "$(basename "$dump" .txt)" --replay "$dump"
-done
+for dump in "$@"; do check "$(basename "$dump" .txt)" --replay "$dump"; done
 finish "quillinfo svg"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # quillinfo end to end on replayed dumps: the JSON document, the text, the
 # description rules, errors and exit codes, and 256 processors in 4 groups.
-#   quillinfo_test.sh QUILLINFO DUMP [GROUPS_DUMP]
-# DUMP is the Alder Lake dump (signature 0x906A4) beside the Ryzen 5 3600 one.
-usage="DUMP [GROUPS_DUMP]"
+#   quillinfo_test.sh QUILLINFO DUMP GROUPS_DUMP
+# DUMP is the Alder Lake dump (signature 0x906A4) beside the Ryzen 5 3600 one;
+# GROUPS_DUMP one of 256 processors.
+usage="DUMP GROUPS_DUMP"
 . "$(dirname "$0")/lib.sh"
-dump=${1:?usage: QUILLINFO DUMP [GROUPS_DUMP]}
-groups_dump=${2:-}
+dump=$1
+groups_dump=${2:?usage: QUILLINFO DUMP GROUPS_DUMP}
 lines() { wc -l <"$1" | tr -d ' '; }
 status() { # status WANTED ARGS...: quillinfo ARGS exits WANTED
     local wanted=$1
@@ -14,78 +15,63 @@ status() { # status WANTED ARGS...: quillinfo ARGS exits WANTED
     run "$@"
     expect "quillinfo $* exits $rc, not $wanted" test "$rc" -eq "$wanted"
 }
-# py EXPRESSION FILE: prints EXPRESSION over the JSON document d of FILE.
+# py EXPRESSION FILE: prints EXPRESSION of the JSON document d of FILE; is FILE VALUE EXPRESSION: it prints VALUE.
 py() { python3 -c "import json, sys; d = json.load(open(sys.argv[1])); print($1)" "$2"; }
+is() { test "$(py "$3" "$1")" = "$2"; }
 
 # The document has exactly the documented keys, and sane values.
 check_json() {
     python3 - "$1" <<'EOF'
 import json, sys
 raw = open(sys.argv[1], "rb").read()
-problems = [] if raw.isascii() else ["output is not plain ASCII"]
-doc = json.loads(raw)
-
-class Null:  # null or the shape
-    def __init__(self, shape): self.shape = shape
-
+doc, problems = json.loads(raw), [] if raw.isascii() else ["output is not plain ASCII"]
 U8, U16, U32, U64, I32 = 1 << 8, 1 << 16, 1 << 32, 1 << 64, -(1 << 31)
-def check(v, shape, where):
-    if isinstance(shape, Null):
-        if v is not None: check(v, shape.shape, where)
-    elif isinstance(shape, dict):
-        if not isinstance(v, dict) or set(v) != set(shape):
-            problems.append("%s: keys %s, documented %s" % (where, sorted(v) if isinstance(v, dict) else v, sorted(shape)))
-        else:
-            for k, s in shape.items(): check(v[k], s, where + "." + k)
-    elif isinstance(shape, list):
-        if not isinstance(v, list): problems.append(where + " is not an array")
-        else:
-            for i, x in enumerate(v): check(x, shape[0], "%s[%d]" % (where, i))
-    elif isinstance(shape, set):
-        if not isinstance(v, str) or v not in shape: problems.append("%s is %r" % (where, v))
-    elif shape in (str, bool):
-        if type(v) is not shape: problems.append("%s is %r" % (where, v))
-    else:  # an integer below the bound, or a signed one of 32 bits
-        low, high = (shape, -shape) if shape < 0 else (0, shape)
-        if type(v) is not int or not low <= v < high: problems.append("%s is %r" % (where, v))
+
+def bad(v, shape, where):  # a tuple: null or its shape; a set: one of its names; a number: an integer bound
+    if type(shape) is tuple:
+        return [] if v is None else bad(v, shape[0], where)
+    if type(shape) is dict:
+        if type(v) is not dict or set(v) != set(shape):
+            return ["%s: keys %s, documented %s" % (where, sorted(v) if type(v) is dict else v, sorted(shape))]
+        return [p for k, s in shape.items() for p in bad(v[k], s, where + "." + k)]
+    if type(shape) is list:
+        if type(v) is not list:
+            return [where + " is not an array"]
+        return [p for i, x in enumerate(v) for p in bad(x, shape[0], "%s[%d]" % (where, i))]
+    ok = (type(v) is shape if shape in (str, bool) else type(v) is str and v in shape if type(shape) is set
+          else type(v) is int and (shape <= v < -shape if shape < 0 else 0 <= v < shape))
+    return [] if ok else ["%s is %r" % (where, v)]
 
 cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, entrySize=U32, numEntries=U32,
              type={"unknown", "data", "instruction", "unified", "trace", "prefetch"}, size=U64, numSharing=U32,
-             entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=Null(U32),
-             indexInGroup=Null(U32), sharingIds=[U8])
-hypervisor = dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str)
-processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=Null(U32), model=Null(U32),
-                 stepping=Null(U32), signature=Null(U32), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8,
-                 packageId=U8, maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str],
-                 featureBits=U64, caches=[cache], hypervisor=Null(hypervisor))
+             entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=(U32,), indexInGroup=(U32,),
+             sharingIds=[U8])
+processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
+                 stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
+                 maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
+                 caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
 levels = {"1": U32, "2": U32, "3": U32}
-check(doc, dict(numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,
-                activeProcessorMask=U64, processProcessorMask=U64, numLogicalProcessorsAllGroups=U32,
-                rules={"spec", "current"}, processors=[processor],
-                exports=dict(NumPackages=U32, MaxCoresPerPackage=U8, HyperThreaded=bool, LogicalProcessorsPerCore=U8,
-                             DataCacheSize={"1": U64, "2": U64, "3": U64}, DataCacheEntrySize=levels,
-                             DataCacheEntryType=levels),
-                groups=[dict(group=U32, numLogicalProcessors=U32, numPackages=U32, isSymmetric=bool,
-                             processors=[processor])],
-                reports=[dict(severity=I32, file=str, line=I32, message=str)]), "document")
+problems += bad(doc, dict(
+    numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,
+    activeProcessorMask=U64, processProcessorMask=U64, numLogicalProcessorsAllGroups=U32,
+    rules={"spec", "current"}, processors=[processor], reports=[dict(severity=I32, file=str, line=I32, message=str)],
+    exports=dict(NumPackages=U32, MaxCoresPerPackage=U8, HyperThreaded=bool, LogicalProcessorsPerCore=U8,
+                 DataCacheSize=dict.fromkeys("123", U64), DataCacheEntrySize=levels, DataCacheEntryType=levels),
+    groups=[dict(group=U32, numLogicalProcessors=U32, numPackages=U32, isSymmetric=bool, processors=[processor])]),
+    "document")
+need = lambda ok, what: ok or problems.append(what)
 if not problems:
-    groups = doc["groups"]
+    groups, n = doc["groups"], doc["numLogicalProcessors"]
     for ps in [doc["processors"]] + [g["processors"] for g in groups]:
-        if not ps or [p["logicalIndex"] for p in ps] != list(range(len(ps))):
-            problems.append("processors not numbered from 0: %s" % [p["logicalIndex"] for p in ps])
-        for p in ps:
-            if len(p["features"]) != bin(p["featureBits"]).count("1"):
-                problems.append("processor %d: features and featureBits disagree" % p["logicalIndex"])
-            if any(c["sharingIds"] != sorted(set(c["sharingIds"])) for c in p["caches"]):
-                problems.append("processor %d: sharingIds not ascending" % p["logicalIndex"])
-    n = doc["numLogicalProcessors"]
-    if n < 1 or n <= 64 and bin(doc["activeProcessorMask"]).count("1") != n:
-        problems.append("activeProcessorMask does not have numLogicalProcessors bits")
-    if doc["exports"]["NumPackages"] != doc["numPackages"]:
-        problems.append("exports.NumPackages differs from numPackages")
-    if [g["group"] for g in groups] != list(range(len(groups))) or not groups or \
-            sum(g["numLogicalProcessors"] for g in groups) != doc["numLogicalProcessorsAllGroups"]:
-        problems.append("the groups do not hold numLogicalProcessorsAllGroups processors")
+        need(ps and [p["logicalIndex"] for p in ps] == list(range(len(ps))), "processors not numbered from 0")
+        need(all(len(p["features"]) == bin(p["featureBits"]).count("1") for p in ps), "features, featureBits differ")
+        need(all(c["sharingIds"] == sorted(set(c["sharingIds"])) for p in ps for c in p["caches"]),
+             "sharingIds not ascending")
+    need(n >= 1 and (n > 64 or bin(doc["activeProcessorMask"]).count("1") == n), "activeProcessorMask is not n bits")
+    need(doc["exports"]["NumPackages"] == doc["numPackages"], "exports.NumPackages differs from numPackages")
+    need(groups and [g["group"] for g in groups] == list(range(len(groups))) and
+         sum(g["numLogicalProcessors"] for g in groups) == doc["numLogicalProcessorsAllGroups"],
+         "the groups do not hold numLogicalProcessorsAllGroups processors")
 sys.exit("\n".join("  " + p for p in problems[:20]) or None)
 EOF
 }
@@ -97,10 +83,9 @@ cp "$tmp/out" "$tmp/first.json"
 status 0 --json "--replay=$dump"
 expect "options in another order give another document" cmp -s "$tmp/out" "$tmp/first.json"
 # Leaf 1 EAX 0x906A4 on every processor: display family 6, model 0x9A, stepping 4.
-expect "family/model/stepping/signature are not 6/154/4/0x906A4 everywhere" test "$(py \
-    'all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4) for p in d["processors"])' \
-    "$tmp/first.json")" = True
-expect "the JSON does not name the default rules" test "$(py 'd["rules"]' "$tmp/first.json")" = spec
+expect "family/model/stepping/signature are not 6/154/4/0x906A4 everywhere" is "$tmp/first.json" True \
+    'all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4) for p in d["processors"])'
+expect "the JSON does not name the default rules" is "$tmp/first.json" spec 'd["rules"]'
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -108,11 +93,12 @@ expect "the JSON does not name the default rules" test "$(py 'd["rules"]' "$tmp/
 # 00003FFF: 16 ways, 64-byte lines, 16384 sets, 6 sharers) is the 16 MB of one
 # core complex, which the current rules report.
 zen2=$(dirname "$dump")/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt
-l3='d["rules"], [(c["size"] >> 20, c["numSharing"]) for c in d["processors"][0]["caches"] if c["level"] == 3 and c["role"] == "cache"]'
+l3='d["rules"], [(c["size"] >> 20, c["numSharing"]) for c in d["processors"][0]["caches"] if c["level"] == 3
+                  and c["role"] == "cache"]'
 run --replay "$zen2" --json --rules spec
-expect "--rules spec: not the package L3 of 32 MB ($(py "$l3" "$tmp/out"))" test "$(py "$l3" "$tmp/out")" = "spec [(32, 12)]"
+expect "--rules spec: not the package L3 of 32 MB ($(py "$l3" "$tmp/out"))" is "$tmp/out" "spec [(32, 12)]" "$l3"
 run --replay "$zen2" --json --rules current
-expect "--rules current: not the L3 of 16 MB for 6 ($(py "$l3" "$tmp/out"))" test "$(py "$l3" "$tmp/out")" = "current [(16, 6)]"
+expect "--rules current: not the L3 of 16 MB for 6 ($(py "$l3" "$tmp/out"))" is "$tmp/out" "current [(16, 6)]" "$l3"
 run --replay "$zen2" --rules current
 expect "the text does not say which rules it used" grep -q '^Rules: *current' "$tmp/out"
 status 2 --replay "$zen2" --rules newest
@@ -166,26 +152,22 @@ open(sys.argv[1], "w").write("\n".join(lines) + "\n")
 EOF
 status 0 --replay "$tmp/odd.txt" --json
 expect "the odd dump: the document is not as documented" check_json "$tmp/out"
-expect "the odd name does not come back byte for byte" test "$(py \
-    'd["processors"][0]["name"] == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end"' "$tmp/out")" = True
+expect "the odd name does not come back byte for byte" is "$tmp/out" True \
+    'd["processors"][0]["name"] == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end"'
 
 # 256 processors: 4 groups of 64 in the JSON, each processor once; the text
 # and the picture show every group.
-if [ -n "$groups_dump" ]; then
-    status 0 --replay "$groups_dump" --json
-    expect "GROUPS_DUMP: the document is not as documented" check_json "$tmp/out"
-    expect "GROUPS_DUMP: not 256 processors in 4 groups of 64, each once" test "$(py '
+status 0 --replay "$groups_dump" --json
+expect "GROUPS_DUMP: the document is not as documented" check_json "$tmp/out"
+expect "GROUPS_DUMP: not 256 processors in 4 groups of 64, each once" is "$tmp/out" True '
 d["numLogicalProcessorsAllGroups"] == 256 and len(d["groups"]) == 4 and d["groups"][0]["processors"] == d["processors"]
 and len({p["apicId"] for g in d["groups"] for p in g["processors"]}) == 256
-and all(g["numLogicalProcessors"] == len(g["processors"]) == 64 for g in d["groups"])' "$tmp/out")" = True
-    run --replay "$groups_dump"
-    expect "GROUPS_DUMP: the text does not show 4 groups" \
-        test "$(grep -c '^=== Processor group [0-3]: 64 logical' "$tmp/out")" -eq 4
-    run --replay "$groups_dump" --svg "$tmp/groups.svg"
-    expect "GROUPS_DUMP: --svg does not draw 4 groups of 64 processors" python3 -c '
+and all(g["numLogicalProcessors"] == len(g["processors"]) == 64 for g in d["groups"])'
+status 0 --replay "$groups_dump"
+expect "GROUPS_DUMP: the text does not show 4 groups" test "$(grep -c '^=== Processor group [0-3]: 64 logical' "$tmp/out")" -eq 4
+status 0 --replay "$groups_dump" --svg "$tmp/groups.svg"
+expect "GROUPS_DUMP: --svg does not draw 4 groups of 64 processors" python3 -c '
 import re, sys
 groups = re.split(r"<svg class=\"group\"", open(sys.argv[1]).read())[1:]
-sys.exit(0 if len(groups) == 4 and all(len(re.findall(r"<g class=\"cpu\"", g)) == 64 for g in groups) else 1)' \
-        "$tmp/groups.svg"
-fi
+sys.exit(len(groups) != 4 or any(len(re.findall(r"<g class=\"cpu\"", g)) != 64 for g in groups))' "$tmp/groups.svg"
 finish quillinfo
