@@ -105,10 +105,8 @@ status 2 --replay "$zen2" --rules newest
 
 # The text: a summary, and every processor in full with --all.
 status 0 --replay "$dump"
-for heading in '^System' '^Processors 0-1 ' '^Processor ids' '^Reports of the library' \
-    'Family/model/stepping: 6 / 154 / 4 .*leaf 1'; do
-    expect "the text lacks $heading" grep -q "$heading" "$tmp/out"
-done
+for line in '^System' '^Processors 0-1 ' '^Processor ids' '^Reports of the library' \
+    'Family/model/stepping: 6 / 154 / 4 .*leaf 1'; do expect "the text lacks $line" grep -q "$line" "$tmp/out"; done
 expect "the summary prints the L3 cache more than once" test "$(grep -c 'L3 unified cache' "$tmp/out")" -eq 1
 cp "$tmp/out" "$tmp/summary.txt"
 status 0 --replay "$dump" --all
@@ -133,9 +131,8 @@ status 2 --replay "$dump" --dump --svg
 status 2 --replay "$dump" --replay "$dump"
 expect "--replay twice is not named" grep -q -- '--replay given twice' "$tmp/err"
 status 0 --help
-for option in --json --all --replay --library --rules --dump --svg --help; do
-    expect "--help does not list $option" grep -q -- "$option" "$tmp/out"
-done
+for option in --json --all --replay --library --rules --dump --svg --help
+do expect "--help does not list $option" grep -q -- "$option" "$tmp/out"; done
 run --library /nonexistent/quill/library --json
 expect "--library of a missing file: not status 1 and one line ($rc)" test "$rc:$(lines "$tmp/err")" = 1:1
 
@@ -143,12 +140,10 @@ expect "--library of a missing file: not status 1 and one line ($rc)" test "$rc:
 # as escaped JSON, byte for byte.
 python3 - "$tmp/odd.txt" <<'EOF'
 import struct, sys
-brand = b'Quill "odd" \\ name\x01\x1f\xe9\x7f end'.ljust(48, b"\0")
-lines = ["CPUID 00000000: 00000001-756E6547-6C65746E-49656E69", "CPUID 00000001: 000906A4-00000800-00000000-00000001",
-         "CPUID 80000000: 80000004-00000000-00000000-00000000"]
-lines += ["CPUID %08X: %08X-%08X-%08X-%08X" % ((0x80000002 + i,) + struct.unpack("<4I", brand[16 * i:16 * i + 16]))
-          for i in range(3)]
-open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+words = struct.unpack("<12I", b'Quill "odd" \\ name\x01\x1f\xe9\x7f end'.ljust(48, b"\0"))
+open(sys.argv[1], "w").write("".join("CPUID %08X: %08X-%08X-%08X-%08X\n" % row for row in [
+    (0, 1, 0x756E6547, 0x6C65746E, 0x49656E69), (1, 0x906A4, 0x800, 0, 1), (0x80000000, 0x80000004, 0, 0, 0)] +
+    [(0x80000002 + i,) + words[4 * i:4 * i + 4] for i in range(3)]))
 EOF
 status 0 --replay "$tmp/odd.txt" --json
 expect "the odd dump: the document is not as documented" check_json "$tmp/out"
@@ -164,7 +159,8 @@ d["numLogicalProcessorsAllGroups"] == 256 and len(d["groups"]) == 4 and d["group
 and len({p["apicId"] for g in d["groups"] for p in g["processors"]}) == 256
 and all(g["numLogicalProcessors"] == len(g["processors"]) == 64 for g in d["groups"])'
 status 0 --replay "$groups_dump"
-expect "GROUPS_DUMP: the text does not show 4 groups" test "$(grep -c '^=== Processor group [0-3]: 64 logical' "$tmp/out")" -eq 4
+expect "GROUPS_DUMP: the text does not show 4 groups" test "$(grep -c '^=== Processor group [0-3]: 64 logical' \
+    "$tmp/out")" -eq 4
 status 0 --replay "$groups_dump" --svg "$tmp/groups.svg"
 expect "GROUPS_DUMP: --svg does not draw 4 groups of 64 processors" python3 -c '
 import re, sys

@@ -13,7 +13,7 @@ replayed() { # replayed DUMP
 import json, sys
 ps = json.load(open(sys.argv[1], encoding="ascii"))["processors"]
 sys.exit(not 1 <= len(ps) <= 64 or any(not p["vendorString"] or p["caches"] is None or
-                                       None in (p["family"], p["model"], p["stepping"], p["signature"]) for p in ps))' "$tmp/out"
+         None in (p["family"], p["model"], p["stepping"], p["signature"]) for p in ps))' "$tmp/out"
 }
 runner=(timeout 120 "${runner[@]}")
 while IFS= read -r -d '' dump; do

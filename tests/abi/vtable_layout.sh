@@ -22,16 +22,12 @@ awk '/^VFTable indices for / { cls = $4; gsub(/\047/, "", cls); next }
          print name[1], name[2], slot
      }' "$work/msvc-layout.txt" | sort >"$work/msvc.txt"
 if grep -q '^unreadable' "$work/msvc.txt" || [[ ! -s $work/msvc.txt ]]; then
-  echo "cannot read the MSVC layout:" >&2
-  cat "$work/msvc-layout.txt" >&2
-  exit 1
+  echo "cannot read the MSVC layout:" >&2 && cat "$work/msvc-layout.txt" >&2 && exit 1
 fi
 # MSVC puts the overloads of one name together, GCC keeps the order of declaration.
 overloaded=$(awk '{ print $1 "::" $2 }' "$work/msvc.txt" | uniq -d)
-if [[ -n $overloaded ]]; then
-  echo "overloaded virtual functions (MSVC and GCC order them differently): $overloaded" >&2
-  exit 1
-fi
+[[ -z $overloaded ]] || { echo "overloaded virtual functions (MSVC and GCC order them differently): $overloaded" >&2
+  exit 1; }
 
 {
   cat <<'EOF'
@@ -62,7 +58,8 @@ sed -e 's/^MachineDescription /Machine /;s/^HypervisorDescription /Hypervisor /'
     "$work/msvc.txt" | sort >"$work/msvc-grouped.txt"
 
 status=0
-diff -u "$work/msvc.txt" "$work/itanium.txt" >&2 || { echo "slot positions differ: MSVC ABI (-), $cxx (+)" >&2 && status=1; }
+diff -u "$work/msvc.txt" "$work/itanium.txt" >&2 ||
+  { echo "slot positions differ: MSVC ABI (-), $cxx (+)" >&2 && status=1; }
 diff -u "$work/msvc-grouped.txt" "$work/quillc.txt" >&2 ||
   { echo "slot positions differ: MSVC ABI (-), quill/QuillC.h (+)" >&2 && status=1; }
 [[ $status == 0 ]] && echo "$(wc -l <"$work/msvc.txt") slots agree: MSVC ABI, $cxx, quill/QuillC.h"

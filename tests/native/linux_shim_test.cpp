@@ -33,11 +33,6 @@ struct FakeOnlineList {
     }
 };
 
-// The mask of this machine's processors 0 and 1 in group 1 of "2-65,0-1".
-uint64_t ToGroupMask(const cpu_set_t& set) {
-    return (CPU_ISSET(0, &set) ? uint64_t(1) << 31 : 0) | (CPU_ISSET(1, &set) ? uint64_t(1) << 32 : 0);
-}
-
 }  // namespace
 
 TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
@@ -107,7 +102,8 @@ TEST(LinuxShim, GroupMovesRestoreTheWholeSet) {
         ASSERT_TRUE(platform::SetThreadGroupAffinity(thread, &group1, &previous));
         EXPECT_TRUE(platform::GetThreadGroupAffinity(thread, &now));
         EXPECT_EQ(1, now.Group);
-        EXPECT_EQ(ToGroupMask(home), now.Mask);
+        EXPECT_EQ((CPU_ISSET(0, &home) ? uint64_t(1) << 31 : 0) | (CPU_ISSET(1, &home) ? uint64_t(1) << 32 : 0),
+                  now.Mask);
         uint64_t duringMove = 0;
         GetProcessProcessors(&duringMove);
         EXPECT_EQ(processMask, duringMove);
