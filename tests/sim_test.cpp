@@ -295,16 +295,22 @@ TEST(SimMachine, MovesFaultsAndCounters) {
     QuillSimResetCounters();
     EXPECT_EQ("on 3 of 8, process 3C, system 3 B, counts 0 0 0 0 0", State());
 
-    // A new machine starts afresh: no fault, no count, no old table.
-    QuillSimRefuseMoveTo(1, 5);
-    QuillSimFailProcessMaskQuery(5);
-    QuillSimFailSetThreadPriority(1);
-    ASSERT_EQ(0, QuillSimSetCPUID(1, 0x1234, 0, 1, 2, 3, 4));
-    ExecuteCPUID(0, 0, &ebx, &ecx, &edx);
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    EXPECT_EQ("on 0 of F, process F, system 4 F, counts 0 0 0 0 0", State());
-    uint32_t regs[4];
-    EXPECT_EQ(0, QuillSimGetCPUID(1, 0x1234, 0, regs));
-    EXPECT_EQ("from F", Moved(0x2));
-    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), 2));
+    // A new machine, made or loaded (a table of dumps loads many in one test), starts afresh: no fault, no
+    // count, no old table.
+    const std::string nocona = std::string(QUILL_TEST_DATA_DIR) + "/GenuineIntel0000F34_P4_Nocona_CPUID.txt";
+    for (const bool load : {false, true}) {
+        QuillSimRefuseMoveTo(1, 5);
+        QuillSimFailProcessMaskQuery(5);
+        QuillSimFailSetThreadPriority(1);
+        ASSERT_EQ(0, QuillSimSetCPUID(1, 0x1234, 0, 1, 2, 3, 4));
+        ExecuteCPUID(0, 0, &ebx, &ecx, &edx);
+        Moved(0x4);
+        Sleep(0);
+        ASSERT_EQ(0, load ? QuillSimLoadDump(nocona.c_str(), nullptr, 0) : QuillSimCreateMachine(4));
+        EXPECT_EQ("on 0 of F, process F, system 4 F, counts 0 0 0 0 0", State());
+        uint32_t regs[4];
+        EXPECT_EQ(0, QuillSimGetCPUID(1, 0x1234, 0, regs));
+        EXPECT_EQ("from F", Moved(0x2));
+        EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), 2));
+    }
 }
