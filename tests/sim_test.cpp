@@ -190,15 +190,15 @@ std::string Moved(DWORD_PTR mask) {
     return previous ? "from " + Hex(previous) : "error " + std::to_string(GetLastError());
 }
 
-// The thread's processor and affinity, the process mask (or the query's error), the system's count and mask, and
-// the counters: CPUID executions (all, on processor 0, on processor 1), affinity calls, yields.
+// The thread's processor and affinity, the process and system masks of the process query (or its error), the
+// system's count and mask, and the counters: CPUID executions (all, on processor 0, on 1), affinity calls, yields.
 std::string State() {
     SYSTEM_INFO info{0, 0};
     GetSystemInfo(&info);
     DWORD_PTR process = 0, system = 0;
     const bool queried = GetProcessAffinityMask(GetCurrentProcess(), &process, &system);
-    return "on " + std::to_string(QuillSimCurrentProcessor()) + " of " + Hex(QuillSimThreadAffinity()) +
-           ", process " + (queried ? Hex(process) : "error " + std::to_string(GetLastError())) + ", system " +
+    return "on " + std::to_string(QuillSimCurrentProcessor()) + " of " + Hex(QuillSimThreadAffinity()) + ", process " +
+           (queried ? Hex(process) + " in " + Hex(system) : "error " + std::to_string(GetLastError())) + ", system " +
            std::to_string(info.dwNumberOfProcessors) + " " + Hex(info.dwActiveProcessorMask) + ", counts " +
            std::to_string(QuillSimCPUIDCount()) + " " + std::to_string(QuillSimCPUIDCountOn(0)) + " " +
            std::to_string(QuillSimCPUIDCountOn(1)) + " " + std::to_string(QuillSimAffinityCallCount()) + " " +
@@ -255,15 +255,15 @@ TEST(SimMachine, MovesFaultsAndCounters) {
     EXPECT_EQ(0x101u, ExecuteCPUID(1, 0, &ebx, &ecx, &edx));
     EXPECT_EQ("error 87", Moved(0));
     EXPECT_EQ("error 87", Moved(0x40));
-    EXPECT_EQ("on 1 of A, process 3F, system 6 3F, counts 3 2 1 5 0", State());
+    EXPECT_EQ("on 1 of A, process 3F in 3F, system 6 3F, counts 3 2 1 5 0", State());
     // The process mask: the thread is put inside it, or kept there; moves outside it are refused.
     QuillSimSetProcessMask(0x34);
     EXPECT_EQ("error 87", Moved(0x1));
-    EXPECT_EQ("on 2 of 34, process 34, system 6 3F, counts 3 2 1 6 0", State());
+    EXPECT_EQ("on 2 of 34, process 34 in 3F, system 6 3F, counts 3 2 1 6 0", State());
     QuillSimSetCurrentProcessor(4);
     QuillSimSetProcessMask(0x3C);
     QuillSimSetSystemInfo(3, 0xB);
-    EXPECT_EQ("on 4 of 3C, process 3C, system 3 B, counts 3 2 1 6 0", State());
+    EXPECT_EQ("on 4 of 3C, process 3C in B, system 3 B, counts 3 2 1 6 0", State());
 
     // A move onto exactly one processor may be refused with any error, before
     // the process mask is looked at; code 0 ends one refusal.
@@ -291,9 +291,9 @@ TEST(SimMachine, MovesFaultsAndCounters) {
     EXPECT_EQ(15, GetThreadPriority(GetCurrentThread()));
     Sleep(0);
     Sleep(10);
-    EXPECT_EQ("on 3 of 8, process 3C, system 3 B, counts 3 2 1 12 2", State());
+    EXPECT_EQ("on 3 of 8, process 3C in B, system 3 B, counts 3 2 1 12 2", State());
     QuillSimResetCounters();
-    EXPECT_EQ("on 3 of 8, process 3C, system 3 B, counts 0 0 0 0 0", State());
+    EXPECT_EQ("on 3 of 8, process 3C in B, system 3 B, counts 0 0 0 0 0", State());
 
     // A new machine, made or loaded (a table of dumps loads many in one test), starts afresh: no fault, no
     // count, no old table.
@@ -307,7 +307,7 @@ TEST(SimMachine, MovesFaultsAndCounters) {
         Moved(0x4);
         Sleep(0);
         ASSERT_EQ(0, load ? QuillSimLoadDump(nocona.c_str(), nullptr, 0) : QuillSimCreateMachine(4));
-        EXPECT_EQ("on 0 of F, process F, system 4 F, counts 0 0 0 0 0", State());
+        EXPECT_EQ("on 0 of F, process F in F, system 4 F, counts 0 0 0 0 0", State());
         uint32_t regs[4];
         EXPECT_EQ(0, QuillSimGetCPUID(1, 0x1234, 0, regs));
         EXPECT_EQ("from F", Moved(0x2));
