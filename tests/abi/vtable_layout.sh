@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Checks that the four description interfaces have the same slot positions
-# under the MSVC ABI, under the Itanium ABI of GCC (and MinGW), and in the
-# slot constants of quill/QuillC.h.
+# The description interfaces have the same slot positions under the MSVC ABI
+# (clang lays the tables out for x86_64-pc-windows-msvc and prints them), under
+# the Itanium ABI of CXX (default g++: a pointer to a member function holds one
+# plus the slot's byte offset) and in the slot constants of quill/QuillC.h.
 #   vtable_layout.sh SOURCE_DIR WORK_DIR [CXX]
-# MSVC: clang lays the tables out for x86_64-pc-windows-msvc and prints them
-# (-fdump-vtable-layouts). Itanium: a program built by CXX (default g++)
-# reads each slot from the pointer to the member function, which holds one
-# plus the slot's byte offset in the table.
 set -euo pipefail
 src=$1
 work=$2
@@ -15,7 +12,6 @@ mkdir -p "$work"
 
 clang++ --target=x86_64-pc-windows-msvc -std=c++17 -ffreestanding -I"$src/include" -Xclang -fdump-vtable-layouts \
   -S -o /dev/null "$src/tests/abi/vtable_probe.cpp" >"$work/msvc-layout.txt"
-
 # "Class Method Slot" for every slot each class declares.
 awk '/^VFTable indices for / { cls = $4; gsub(/\047/, "", cls); next }
      /^$/ { cls = "" }
@@ -26,40 +22,26 @@ awk '/^VFTable indices for / { cls = $4; gsub(/\047/, "", cls); next }
          print name[1], name[2], slot
      }' "$work/msvc-layout.txt" | sort >"$work/msvc.txt"
 if grep -q '^unreadable' "$work/msvc.txt" || [[ ! -s $work/msvc.txt ]]; then
-  echo "cannot read the MSVC layout:" >&2
-  cat "$work/msvc-layout.txt" >&2
-  exit 1
+  echo "cannot read the MSVC layout:" >&2 && cat "$work/msvc-layout.txt" >&2 && exit 1
 fi
-
-# MSVC puts the overloads of one name next to each other, GCC keeps the
-# order of declaration: an interface must not overload a virtual function.
+# MSVC puts the overloads of one name together, GCC keeps the order of declaration.
 overloaded=$(awk '{ print $1 "::" $2 }' "$work/msvc.txt" | uniq -d)
-if [[ -n $overloaded ]]; then
-  echo "overloaded virtual functions (MSVC and GCC order them differently): $overloaded" >&2
-  exit 1
-fi
+[[ -z $overloaded ]] || { echo "overloaded virtual functions (MSVC and GCC order them differently): $overloaded" >&2
+  exit 1; }
 
-# The same slots as the Itanium ABI places them.
 {
   cat <<'EOF'
 #include <quill/Quill.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-template <typename Member>
-long Slot(Member member) {
-    struct {
-        uintptr_t ptr;
-        ptrdiff_t adjustment;
-    } raw;
+template <typename Member> long Slot(Member member) {
+    struct { uintptr_t ptr; ptrdiff_t adjustment; } raw;
     static_assert(sizeof member == sizeof raw, "not an Itanium member function pointer");
     std::memcpy(&raw, &member, sizeof raw);
     return raw.ptr & 1 ? long((raw.ptr - 1) / sizeof(void*)) : -1;
 }
-
 int main() {
 EOF
   awk '{ printf "    std::printf(\"%s %s %%ld\\n\", Slot(&%s::%s));\n", $1, $2, $1, $2 }' "$work/msvc.txt"
@@ -68,24 +50,17 @@ EOF
 "$cxx" -std=c++17 -I"$src/include" "$work/itanium_slots.cpp" -o "$work/itanium_slots"
 "$work/itanium_slots" | sort >"$work/itanium.txt"
 
-# The slot constants that C hosts use.
 sed -n 's/^ *k\(Machine\|CPU\|Cache\|Hypervisor\)Slot\([A-Za-z]*\) = \([0-9]*\),\{0,1\}$/\1 \2 \3/p' \
   "$src/include/quill/QuillC.h" | sort >"$work/quillc.txt"
-# Classes as the C header groups them: the extended slots continue the base.
+# The C header groups the classes: the extended slots continue the base.
 sed -e 's/^MachineDescription /Machine /;s/^HypervisorDescription /Hypervisor /' \
     -e 's/^CPUDescription\(Extended\)\{0,1\} /CPU /;s/^CacheDescription\(Extended\)\{0,1\} /Cache /' \
     "$work/msvc.txt" | sort >"$work/msvc-grouped.txt"
 
 status=0
-if ! diff -u "$work/msvc.txt" "$work/itanium.txt" >"$work/diff-itanium.txt"; then
-  echo "slot positions differ between the MSVC ABI (-) and $cxx (+):" >&2
-  cat "$work/diff-itanium.txt" >&2
-  status=1
-fi
-if ! diff -u "$work/msvc-grouped.txt" "$work/quillc.txt" >"$work/diff-quillc.txt"; then
-  echo "slot positions differ between the MSVC ABI (-) and quill/QuillC.h (+):" >&2
-  cat "$work/diff-quillc.txt" >&2
-  status=1
-fi
+diff -u "$work/msvc.txt" "$work/itanium.txt" >&2 ||
+  { echo "slot positions differ: MSVC ABI (-), $cxx (+)" >&2 && status=1; }
+diff -u "$work/msvc-grouped.txt" "$work/quillc.txt" >&2 ||
+  { echo "slot positions differ: MSVC ABI (-), quill/QuillC.h (+)" >&2 && status=1; }
 [[ $status == 0 ]] && echo "$(wc -l <"$work/msvc.txt") slots agree: MSVC ABI, $cxx, quill/QuillC.h"
 exit $status

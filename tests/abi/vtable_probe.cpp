@@ -1,7 +1,6 @@
-// Makes the compiler lay out the slot table of every description interface:
-// defining a constructor of a class derived from each emits the tables.
-// Only the interfaces are needed, so the feature set class stays a name and
-// no C++ standard library is required for the target.
+// A constructor of a class derived from each description interface makes the
+// compiler lay out its slot table. The feature set stays a name: no standard
+// library is needed for the target.
 #define QUILL_PROCESSORFEATURES_H
 class ProcessorFeatures;
 #include <quill/CPUDescription.h>
