@@ -345,6 +345,9 @@ TEST(IntelLeafPolicy, GathersItsLeavesWithNoExtraExecution) {
     EXPECT_FALSE(collector.NextCandidateLeaf(0x80000009, &candidate));
     ASSERT_TRUE(collector.NextCandidateLeaf(0xC, &candidate));
     EXPECT_EQ(0x80000000u, candidate);
+    for (uint32_t leaf : {3u, 0xCu, 0x40000000u, 0x80000005u, 0xC0000000u})  // outside its ranges
+        EXPECT_TRUE(collector.IsReservedCPUIDFunc(leaf)) << std::hex << leaf;
+    EXPECT_FALSE(collector.IsReservedCPUIDFunc(0x80000008) || collector.IsReservedCPUIDFunc(0xB));
 
     std::vector<Leaf> withoutB = kGathered;
     withoutB.erase(withoutB.begin() + 4, withoutB.begin() + 6);
