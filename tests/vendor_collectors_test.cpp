@@ -1,0 +1,590 @@
+// AMD, Centaur, Cyrix, NSC, Transmeta, Rise, SiS, UMC, Vortex86 and NexGen
+// processors: a row per dump with every record decoded by hand from the
+// dump's own registers, then crafted leaves for the cases no dump shows.
+#include "TestRecords.h"
+#include "TestSupport.h"
+
+#include "CPUVendor.h"
+#include "NSCDataCollector.h"
+#include "Quill.h"
+#include "TransmetaDataCollector.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t tlb = kRoleTLB, cache = kRoleCache;
+constexpr uint32_t ins = kTypeInstruction, dat = kTypeData, uni = kTypeUnified, kFull = kFullyAssociative;
+constexpr uint64_t kKB = 1024, kMB = 1024 * kKB;
+constexpr uint32_t k2M = 0x200000, k4M = 0x400000, k1G = 0x40000000;
+const char kMismatch[] = "AMD: Cores per package mismatch between extended and traditional method.";
+const char kUnknownWays[] = "AMD: Unrecognized cache associativity setting. Assuming FULL associativity.";
+
+enum Share : uint8_t { kOwn, kNoSharer, kPackage };
+// A record: lines per tag (m_entrySize2) and the second page size or size
+// limit (m_entrySize3) last; kOwn: shared by its processor alone.
+struct Rec {
+    uint32_t role, level, type, ways, entrySize, entries;
+    uint64_t size;
+    uint32_t perTag = 0;
+    uint64_t limit = 0;
+    Share share = kOwn;
+};
+struct Report {
+    int32_t severity;
+    std::string message;
+};
+
+const std::vector<Rec> kL1Split8K = {{cache, 1, dat, 2, 16, 512, 8 * kKB}, {cache, 1, ins, 2, 16, 512, 8 * kKB}};
+const std::vector<Rec> kVortex = {{cache, 1, dat, 4, 32, 512, 16 * kKB}, {cache, 1, ins, 4, 32, 512, 16 * kKB},
+                                  {cache, 2, uni, 4, 64, 4096, 256 * kKB}};
+const std::vector<Rec> kNx586 = {{cache, 1, ins, 4, 32, 512, 16 * kKB}, {cache, 1, dat, 4, 32, 512, 16 * kKB},
+                                 {cache, 2, uni, 4, 32, 8192, 256 * kKB, 0, 1 * kMB}};
+
+std::set<uint16_t> Sharers(const CPUCacheData& c) {
+    std::set<uint16_t> ids;
+    for (uint32_t i = 0; i < c.GetNumSharingIDs(); ++i) ids.insert(c.GetSharingID(i));
+    return ids;
+}
+
+// The records in order and nothing more; a package record is shared by the
+// cores of the package, `package` being their APIC ids.
+void ExpectRecords(const CPUData& cpu, const std::vector<Rec>& want, const std::set<uint16_t>& package) {
+    ASSERT_EQ(want.size(), cpu.m_caches.size());
+    const uint32_t apic = cpu.GetAPICID();
+    size_t k = 0;
+    for (const CPUCacheData& c : cpu.m_caches) {
+        const Rec& e = want[k];
+        SCOPED_TRACE("record " + std::to_string(k++));
+        EXPECT_EQ(e.role, c.GetRole());
+        EXPECT_EQ(e.level, c.GetLevel());
+        EXPECT_EQ(e.type, c.GetType());
+        EXPECT_EQ(e.ways, c.GetAssociativity());
+        EXPECT_EQ(e.role == tlb ? uint32_t(kEntryPage) : uint32_t(kEntryLine), c.GetEntryType());
+        EXPECT_EQ(e.entrySize, c.GetEntrySize());
+        EXPECT_EQ(e.entries, c.GetNumEntries());
+        EXPECT_EQ(e.size, c.GetSize());
+        EXPECT_EQ(e.perTag, c.m_entrySize2);
+        EXPECT_EQ(e.limit, c.m_entrySize3);
+        if (e.share == kNoSharer) {
+            EXPECT_EQ(0u, c.GetNumSharingIDs());
+            EXPECT_EQ(0xFFFFFFFFu, c.GetGroupID());
+            continue;
+        }
+        const uint32_t n = e.share == kPackage ? cpu.GetCoresPerPackage() : 1;
+        uint32_t mask = 0;
+        while (mask < n - 1) mask = mask * 2 + 1;
+        EXPECT_EQ(n, c.GetNumSharing());
+        EXPECT_EQ(e.share == kPackage, c.GetIsShared());
+        EXPECT_EQ(apic & ~mask, c.GetGroupID());
+        EXPECT_EQ(apic & mask, c.GetIndexInGroup());
+        EXPECT_EQ(e.share == kPackage ? package : std::set<uint16_t>{uint16_t(apic)}, Sharers(c));
+    }
+    // The data cache of a level: the data record, else the unified one.
+    for (uint32_t level = 1; level <= 3; ++level) {
+        const Rec* data = nullptr;
+        for (uint32_t type : {dat, uni}) {
+            for (const Rec& e : want) {
+                if (!data && e.role == cache && e.level == level && e.type == type) data = &e;
+            }
+        }
+        const CacheDescription* got = cpu.GetDataCache(level);
+        ASSERT_EQ(data != nullptr, got != nullptr) << "level " << level;
+        if (data) {
+            EXPECT_EQ(data->size, got->GetSize());
+        }
+    }
+}
+
+void ExpectReports(const ReportCapture& capture, const std::vector<Report>& want, size_t times) {
+    for (const Report& r : want) EXPECT_EQ(times, capture.CountWithSeverity(r.message, r.severity)) << r.message;
+    EXPECT_EQ(want.size() * times, capture.Reports().size());
+}
+
+struct DumpRow {
+    const char* file;
+    uint32_t vendor;
+    int family, model, stepping;
+    const char* name;
+    std::set<uint16_t> apics;  // one package; the core id is the APIC id
+    int cores, logical, physBits, linBits;
+    ProcessorFeatures has, lacks;
+    std::vector<Rec> records;
+    std::vector<Report> reports;  // each processor's
+};
+
+using namespace Feature;
+const ProcessorFeatures kGeode = FPU | RDTSC | MSR | CX8 | CMOV | MMX;
+
+const DumpRow kDumps[] = {
+    // 0x80000005 EAX 0408FF08 EBX FF18FF10 ECX/EDX 40020140; 0x80000006 EBX 41004100 ECX 00018140.
+    {"AuthenticAMD0000630_K7_Spitfire_CPUID.txt", kVendorAMD, 6, 3, 0, "AMD Duron(tm) processor", {0}, 1, 1, 64, 64,
+     _3DNow | _3DNowExt | MMXX | Syscall | MMX, MT | MC | x64 | XD | SSE | VarSpeedCPU,
+     {{tlb, 1, ins, kFull, k2M, 8, 0, 0, k4M}, {tlb, 1, dat, 4, k2M, 8, 0, 0, k4M}, {tlb, 1, ins, kFull, 4096, 16, 0},
+      {tlb, 1, dat, kFull, 4096, 24, 0}, {cache, 1, dat, 2, 64, 1024, 64 * kKB, 1},
+      {cache, 1, ins, 2, 64, 1024, 64 * kKB, 1}, {tlb, 2, ins, 4, 4096, 256, 0}, {tlb, 2, dat, 4, 4096, 256, 0},
+      {cache, 2, uni, 16, 64, 16, 1 * kKB, 1}}, {}},
+    // EBX 02800140, ECX/EDX 20020220.
+    {"AuthenticAMD0000580_K6_Chomper_CPUID.txt", kVendorAMD, 5, 8, 0, "AMD-K6(tm) 3D processor", {0}, 1, 1, 64, 64,
+     _3DNow | Syscall, MMXX,
+     {{tlb, 1, ins, 1, 4096, 64, 0}, {tlb, 1, dat, 2, 4096, 128, 0}, {cache, 1, dat, 2, 32, 1024, 32 * kKB, 2},
+      {cache, 1, ins, 2, 32, 1024, 32 * kKB, 2}}, {}},
+    // Leaf 1 EBX[23:16] 2 with 0x80000008 ECX 1; EAX FF08FF08 EBX FF20FF20; 0x80000006 EBX 42004200 ECX 02008140.
+    {"AuthenticAMD0020FB1_K8_Manchester_CPUID.txt", kVendorAMD, 15, 0x2B, 1,
+     "AMD Athlon(tm) 64 X2 Dual Core Processor 3800+", {0, 1}, 2, 2, 40, 48,
+     MT | MC | x64 | XD | Syscall | MMXX | _3DNow | _3DNowExt | SSE3 | VarSpeedCPU, HT | RDTSCP | SVM,
+     {{tlb, 1, ins, kFull, k2M, 8, 0, 0, k4M}, {tlb, 1, dat, kFull, k2M, 8, 0, 0, k4M},
+      {tlb, 1, ins, kFull, 4096, 32, 0}, {tlb, 1, dat, kFull, 4096, 32, 0}, {cache, 1, dat, 2, 64, 1024, 64 * kKB, 1},
+      {cache, 1, ins, 2, 64, 1024, 64 * kKB, 1}, {tlb, 2, ins, 4, 4096, 512, 0}, {tlb, 2, dat, 4, 4096, 512, 0},
+      {cache, 2, uni, 16, 64, 8192, 512 * kKB, 1}}, {}},
+    // No CmpLegacy, 0x80000008 ECX 3007: 8 cores the extended way. ECX 20040140 EDX 20020140; L2 02006040.
+    {"AuthenticAMD0600F01_X1_x64_CPUID.txt", kVendorAMD, 0x15, 0, 1, "Virtual CPU @ 3.24GHz", {0, 1, 2, 3, 4, 5, 6, 7},
+     8, 8, 32, 32, x64 | RDTSCP | XD | Syscall | _3DNowPF, None,
+     {{cache, 1, dat, 4, 64, 512, 32 * kKB, 1}, {cache, 1, ins, 2, 64, 512, 32 * kKB, 1},
+      {cache, 2, uni, 8, 64, 8192, 512 * kKB, 0}}, {}},
+    // CmpLegacy: leaf 1 says 12, 0x80000008 ECX 400B agrees. L2 TLBs 26006400/66006400, L2 02006140,
+    // L3 00808140 (32 x 512 KB, code 8), 0x80000019 EAX F040F040.
+    {"AuthenticAMD0800F82_K17_PinnacleRidge_01_CPUID.txt", kVendorAMD, 0x17, 8, 2,
+     "AMD Ryzen 5 2600X Six-Core Processor           ", {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13}, 12, 12, 48, 48,
+     VarSpeedCPU | SVM | SSE4A | MC, None,
+     {{tlb, 1, ins, kFull, k2M, 64, 0, 0, k4M}, {tlb, 1, dat, kFull, k2M, 64, 0, 0, k4M},
+      {tlb, 1, ins, kFull, 4096, 64, 0}, {tlb, 1, dat, kFull, 4096, 64, 0}, {cache, 1, dat, 8, 64, 512, 32 * kKB, 1},
+      {cache, 1, ins, 4, 64, 1024, 64 * kKB, 1}, {tlb, 2, ins, 8, k2M, 1024, 0, 0, k4M},
+      {tlb, 2, dat, 2, k2M, 1536, 0, 0, k4M}, {tlb, 2, ins, 8, 4096, 1024, 0}, {tlb, 2, dat, 8, 4096, 1536, 0},
+      {cache, 2, uni, 8, 64, 8192, 512 * kKB, 1}, {cache, 3, uni, 16, 64, 262144, 16 * kMB, 1, 33 * 512 * kKB, kPackage},
+      {tlb, 1, ins, kFull, k1G, 64, 0}, {tlb, 1, dat, kFull, k1G, 64, 0}}, {}},
+    // Under its hypervisor: leaf 1 says 254, 0x80000008 ECX 0; L3 0FE09140 has code 9.
+    {"AuthenticAMD_Zen5_2cpu_under_hypervisor.txt", kVendorAMD, 0x1A, 2, 1,
+     "Oxide Virtual Turin-like Processor             ", {0xC0, 0x70}, 254, 254, 48, 48, MC, None,
+     {{tlb, 1, ins, kFull, k2M, 64, 0, 0, k4M}, {tlb, 1, dat, kFull, k2M, 96, 0, 0, k4M},
+      {tlb, 1, ins, kFull, 4096, 64, 0}, {tlb, 1, dat, kFull, 4096, 96, 0}, {cache, 1, dat, 12, 64, 768, 48 * kKB, 1},
+      {cache, 1, ins, 8, 64, 512, 32 * kKB, 1}, {tlb, 2, ins, 2, k2M, 64, 0, 0, k4M}, {tlb, 2, dat, 4, k2M, 128, 0, 0, k4M},
+      {tlb, 2, ins, 4, 4096, 64, 0}, {tlb, 2, dat, 8, 4096, 128, 0}, {cache, 2, uni, 8, 64, 16384, 1 * kMB, 1},
+      {cache, 3, uni, kFull, 64, 8323072, 1016 * 512 * kKB, 1, 1017 * 512 * kKB, kPackage}},
+     {{2, kMismatch}, {2, kUnknownWays}}},
+    // 0x80000005 EBX 08800880, ECX/EDX 40040120; 0x80000006 ECX 00408120.
+    {"CentaurHauls0000694_C5XL_Nehemiah_CPUID.txt", kVendorCentaur, 6, 9, 4, "VIA Nehemiah", {0}, 1, 1, 64, 64,
+     FPU | CX8 | CMOV | MMX | FXSR | SSE, SEP,
+     {{tlb, 1, ins, 8, 0, 128, 0}, {tlb, 1, dat, 8, 0, 128, 0}, {cache, 1, dat, 4, 32, 2048, 64 * kKB},
+      {cache, 1, ins, 4, 32, 2048, 64 * kKB}, {cache, 2, dat, 8, 32, 2048, 64 * kKB}}, {}},
+    // Leaf 1 ECX 008863A9 (bit 19 not taken) EDX AFC9FBFF; 0x80000001 EDX 20100800.
+    {"CentaurHauls00006F8_CNB_Isaiah_CPUID.txt", kVendorCentaur, 6, 15, 8, "VIA Nano L3050@1800MHz", {0}, 1, 1, 36, 48,
+     TM | TM2 | VMX | SSE3 | SSSE3 | CX16 | MONITOR | XD, SSE4_1 | x64 | Syscall | SSE4_2 | MT,
+     {{tlb, 1, ins, 8, 0, 128, 0}, {tlb, 1, dat, 8, 0, 128, 0}, {cache, 1, dat, 16, 64, 1024, 64 * kKB},
+      {cache, 1, ins, 16, 64, 1024, 64 * kKB}, {cache, 2, dat, 8, 64, 16384, 1 * kMB}}, {}},
+    // Leaf 1 EDX 105 (CX8), no extended leaves: no cache.
+    {"CyrixInstead0000520_6x86_CPUID.txt", kVendorCyrix, 5, 2, 0, "Cyrix 6x86L", {0}, 1, 1, 64, 64, FPU | CX8, None,
+     {}, {}},
+    // Leaf 1 EDX 00808131; 0x80000001 EDX 01818131 (6x86MX not read); 0x80000005 ECX 80.
+    {"Geode_by_NSC0000540_Geode_GX1_CPUID.txt", kVendorNSC, 5, 4, 0, "Geode(TM) Integrated Processor by National Semi",
+     {0}, 1, 1, 64, 64, kGeode, ~kGeode, {{cache, 1, uni, 4, 16, 1024, 16 * kKB}}, {}},
+    // 0x80000005 EBX 04FF04FF ECX 40100120 EDX 40080140; 0x80000006 ECX 02004180.
+    {"GenuineTMx860000543_Crusoe_CPUID.txt", kVendorTransmeta, 5, 4, 3, "Transmeta(tm) Crusoe(tm) Processor TM5800",
+     {0}, 1, 1, 64, 64, None, None,
+     {{tlb, 0, dat, 4, 4096, 256, 1 * kMB, 0, 0, kNoSharer}, {tlb, 0, ins, 4, 4096, 256, 1 * kMB, 0, 0, kNoSharer},
+      {cache, 1, dat, 16, 32, 2048, 64 * kKB, 1}, {cache, 1, ins, 8, 64, 1024, 64 * kKB, 1},
+      {cache, 2, uni, 4, 128, 4096, 512 * kKB, 1}}, {}},
+    {"RiseRiseRise0000504_mP6_CPUID.txt", kVendorRise, 5, 0, 4, "Rise mP6 iDragon (.25u)", {0}, 1, 1, 64, 64, None,
+     None, kL1Split8K, {}},
+    {"SiS_SiS_SiS_0000505_SiS550_CPUID.txt", kVendorSiS, 5, 0, 5, "SiS 55x", {0}, 1, 1, 64, 64, None, None, kL1Split8K,
+     {}},
+    {"Vortex86_SoC0000522_Vortex86DX_CPUID.txt", kVendorVortex86, 5, 2, 2, "Vortex86DX / PDX-600", {0}, 1, 1, 64, 64,
+     None, None, kVortex, {}},
+};
+
+class VendorDump : public ::testing::TestWithParam<DumpRow> {};
+void PrintTo(const DumpRow& row, std::ostream* out) { *out << row.file; }
+
+}  // namespace
+
+TEST_P(VendorDump, DescribedAsDecoded) {
+    const DumpRow& row = GetParam();
+    ReportCapture capture;
+    LoadDump(row.file);
+    ClearAllCachedMachineDescriptors();
+    MachinePtr machine(GetMachineDescription());
+    ASSERT_NE(nullptr, machine);
+    ASSERT_EQ(row.apics.size(), machine->GetNumCollected());
+    EXPECT_EQ(1u, machine->GetNumPackages());
+    std::set<uint16_t> apics;
+    for (uint32_t i = 0; i < machine->GetNumCollected(); ++i) {
+        const CPUData& cpu = *static_cast<const CPUData*>(machine->GetCPUDescriptionByIndex(i));
+        SCOPED_TRACE(i);
+        apics.insert(static_cast<uint16_t>(cpu.GetAPICID()));
+        EXPECT_EQ(row.vendor, cpu.GetVendorID());
+        EXPECT_STREQ(GetCPUVendorIDString(row.vendor), cpu.GetVendorString());
+        EXPECT_STREQ(row.name, cpu.GetName());
+        EXPECT_EQ(row.family, cpu.m_family);
+        EXPECT_EQ(row.model, cpu.m_model);
+        EXPECT_EQ(row.stepping, cpu.m_stepping);
+        EXPECT_EQ(row.cores, cpu.GetCoresPerPackage());
+        EXPECT_EQ(row.logical, cpu.GetMaxLogicalPerPackage());
+        EXPECT_EQ(1, cpu.GetThreadsPerCore());
+        EXPECT_EQ(cpu.GetAPICID(), cpu.GetCoreID());
+        EXPECT_EQ(0, cpu.GetPackageID());
+        EXPECT_EQ(0, cpu.GetSMTID());
+        EXPECT_EQ(row.physBits, cpu.m_physicalAddressBits);
+        EXPECT_EQ(row.linBits, cpu.m_linearAddressBits);
+        EXPECT_EQ(row.has.Bits(), (*cpu.GetFeatures() & row.has).Bits());
+        EXPECT_EQ(0u, (*cpu.GetFeatures() & row.lacks).Bits());
+        ExpectRecords(cpu, row.records, row.apics);
+    }
+    EXPECT_EQ(row.apics, apics);
+    ExpectReports(capture, row.reports, row.apics.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, VendorDump, ::testing::ValuesIn(kDumps));
+
+// Every AMD, Centaur, Cyrix, NSC, Transmeta and unknown-vendor dump of the
+// shared collection beside the source tree: described without a failed
+// collection, in a few dozen executions per processor.
+TEST(VendorDumps, SharedCollectionReplays) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(QUILL_TEST_DATA_DIR "/../../../shared/cpuid-dumps").lexically_normal();
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) GTEST_SKIP() << "no shared dump collection here";
+    std::vector<fs::path> files;
+    for (const char* folder : {"aida64", "cpuid-r", "libcpuid"})
+        for (const auto& entry : fs::directory_iterator(root / folder, ec))
+            if (entry.is_regular_file()) files.push_back(entry.path());
+    ReportCapture capture;
+    size_t replayed = 0, unknown = 0;
+    for (const fs::path& file : files) {
+        char error[512] = {0};
+        ASSERT_EQ(0, QuillSimLoadDump(file.string().c_str(), error, sizeof error)) << file << error;
+        uint32_t r[4] = {0, 0, 0, 0};
+        QuillSimGetCPUID(0, 0, 0, r);
+        char text[13] = {};
+        std::memcpy(text, &r[1], 4);
+        std::memcpy(text + 4, &r[3], 4);
+        std::memcpy(text + 8, &r[2], 4);
+        const uint32_t id = FindVendorByString(text, false)->id;
+        if (id == kVendorIntel || (id > kVendorTransmeta && id != kVendorNSC)) continue;
+        SCOPED_TRACE(file.filename().string());
+        ++replayed;
+        unknown += id == kVendorUnknown;
+        const size_t before = capture.Reports().size();
+        ClearAllCachedMachineDescriptors();
+        QuillSimResetCounters();
+        MachinePtr machine(GetMachineDescription());
+        ASSERT_NE(nullptr, machine);
+        EXPECT_EQ(QuillSimGroupSize(0), machine->GetNumProcessors());
+        EXPECT_LT(QuillSimCPUIDCount(), uint64_t(QuillSimNumProcessors()) * 800);
+        for (uint32_t i = 0; i < machine->GetNumCollected(); ++i) {
+            const CPUDescription* cpu = machine->GetCPUDescriptionByIndex(i);
+            EXPECT_EQ(id, cpu->GetVendorID());
+            EXPECT_LT(std::strlen(cpu->GetName()), 64u);
+            for (uint32_t c = 0; const CacheDescription* rec = cpu->GetCache(c); ++c) {
+                EXPECT_LT(rec->GetLevel(), 4u);
+                EXPECT_NE(uint32_t(kRoleUnknown), rec->GetRole());
+            }
+        }
+        for (size_t k = before; k < capture.Reports().size(); ++k) {
+            EXPECT_LT(capture.Reports()[k].severity, 3);
+            EXPECT_EQ(std::string::npos, capture.Reports()[k].message.find("collection failed"));
+        }
+    }
+    EXPECT_GT(replayed, 0u);
+    // The generic policy announces itself once per process.
+    EXPECT_EQ(unknown > 0 ? 1u : 0u, capture.CountContaining("Unrecognized CPU vendor: "));
+}
+
+namespace {
+
+// One AMD processor: leaf 1, the extended maximum and leaf 0x80000001 ECX.
+void CreateAMD(uint32_t signature, uint32_t extMax, uint32_t leaf1Ebx = 0, uint32_t leaf1Edx = 0,
+               uint32_t ext1Ecx = 0) {
+    CreateSimpleMachine(1, "AuthenticAMD", 1, signature, leaf1Edx);
+    QuillSimSetCPUID(0, 1, 0, signature, leaf1Ebx, 0, leaf1Edx);
+    QuillSimSetCPUID(0, 0x80000000, 0, extMax, 0, 0, 0);
+    QuillSimSetCPUID(0, 0x80000001, 0, signature, 0, ext1Ecx, 0);
+}
+
+// Sets bits in the registers of one leaf of processor 0.
+void EditLeaf(uint32_t leaf, uint32_t orEax, uint32_t orEbx, uint32_t orEcx, uint32_t orEdx) {
+    uint32_t r[4] = {0, 0, 0, 0};
+    QuillSimGetCPUID(0, leaf, 0, r);
+    QuillSimSetCPUID(0, leaf, 0, r[0] | orEax, r[1] | orEbx, r[2] | orEcx, r[3] | orEdx);
+}
+
+void ClearLeaves(uint32_t first, uint32_t last) {
+    for (uint32_t leaf = first; leaf <= last; ++leaf) QuillSimClearCPUID(0, leaf, 0);
+}
+
+constexpr uint32_t kMT = 1u << 28;
+
+}  // namespace
+
+TEST(AMDCrafted, NamesFromTheTableOrMadeUp) {
+    LoadDump("AuthenticAMD0000580_K6_Chomper_CPUID.txt");
+    ClearLeaves(0x80000002, 0x80000004);
+    EXPECT_STREQ("AMD K6(R)-2 Model 8 Processor", CollectProcessor()->GetName());
+    CreateAMD(0x00000662, 0);
+    EXPECT_STREQ("AMD Athlon(tm)/Duron(tm) MP/XP Processor", CollectProcessor()->GetName());
+    // Base family 15 with extended family 1: family 16, printed in hex.
+    CreateAMD(0x00100F42, 0);
+    auto k10 = CollectProcessor();
+    EXPECT_EQ(16, k10->m_family);
+    EXPECT_EQ(4, k10->m_model);
+    EXPECT_EQ(2, k10->m_stepping);
+    EXPECT_STREQ("AMD Family: 10 Model: 4 Stepping: 2 Processor", k10->GetName());
+    EXPECT_TRUE(k10->m_caches.empty());
+}
+
+TEST(AMDCrafted, CoresAndPlacesBothWays) {
+    const struct {
+        uint32_t signature, leaf1Ebx, ext1Ecx, ext8Ecx;
+        int cores, coreID, packageID;
+        bool mc;
+        size_t mismatches;
+    } rows[] = {
+        // No CmpLegacy, core id width 2: APIC id 0x0B is core 3 of package 2; MC stays off.
+        {0x00100F42, 0x0B000000, 0, 0x2000, 4, 3, 2, false, 0},
+        // Width 7: APIC id 0x85 is core 5 of package 1.
+        {0x00100F42, 0x85000000, 0, 0x7000, 128, 5, 1, false, 0},
+        // CmpLegacy: leaf 1 counts two, 0x80000008 four: leaf 1 wins, reported on every collection.
+        {0x00020FB1, 0x03020000, 2, 3, 2, 1, 1, true, 1},
+        {0x00020FB1, 0x03020000, 2, 1, 2, 1, 1, true, 0},
+        // 254 cores by both leaves take all 8 bits: APIC id 0xC5 is a core of package 0.
+        {0x00B00F21, 0xC5FE0000, 2, 0xFD, 254, 0xC5, 0, true, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.leaf1Ebx);
+        ReportCapture capture;
+        CreateAMD(row.signature, 0x80000008, row.leaf1Ebx, kMT, row.ext1Ecx);
+        QuillSimSetCPUID(0, 0x80000008, 0, 0x3030, 0, row.ext8Ecx, 0);
+        CollectProcessor();
+        auto cpu = CollectProcessor();
+        EXPECT_EQ(row.cores, cpu->GetCoresPerPackage());
+        EXPECT_EQ(row.cores, cpu->GetMaxLogicalPerPackage());
+        EXPECT_EQ(1, cpu->GetThreadsPerCore());
+        EXPECT_EQ(row.leaf1Ebx >> 24, cpu->GetInitialAPICID());
+        EXPECT_EQ(row.coreID, cpu->GetCoreID());
+        EXPECT_EQ(row.packageID, cpu->GetPackageID());
+        EXPECT_EQ(row.mc, cpu->GetFeatures()->Has(Feature::MC));
+        ExpectReports(capture, row.mismatches ? std::vector<Report>{{2, kMismatch}} : std::vector<Report>{}, 2);
+    }
+}
+
+TEST(AMDCrafted, AssociativityCodesLevel3AndGigabyteTLBs) {
+    ReportCapture capture;
+    CreateAMD(0x00100F42, 0x80000008, 0x0B040000, kMT, 0x2);
+    QuillSimSetCPUID(0, 0x80000008, 0, 0x3030, 0, 3, 0);
+    // L2: 512 KB, code 6, one line per tag, 64-byte lines; L3: 4 units, code 0 (unknown).
+    QuillSimSetCPUID(0, 0x80000006, 0, 0, 0, (512u << 16) | (6u << 12) | (1u << 8) | 64, (4u << 18) | (1u << 8) | 64);
+    // 1 GB TLBs above the reported maximum are not read.
+    QuillSimSetCPUID(0, 0x80000019, 0, 0xF040F040, 0xF040F040, 0, 0);
+    const std::vector<Rec> caches = {{cache, 2, uni, 8, 64, 8192, 512 * kKB, 1},
+                                     {cache, 3, uni, kFull, 64, 32768, 2 * kMB, 1, 2621440, kPackage}};
+    ExpectRecords(*CollectProcessor(), caches, {0x0B});
+    ExpectReports(capture, {{2, kUnknownWays}}, 1);
+
+    QuillSimSetCPUID(0, 0x80000000, 0, 0x80000019, 0, 0, 0);
+    std::vector<Rec> all = caches;
+    for (uint32_t level : {1, 2}) {
+        for (uint32_t type : {ins, dat}) all.push_back({tlb, level, type, kFull, k1G, 64, 0});
+    }
+    ExpectRecords(*CollectProcessor(), all, {0x0B});
+}
+
+TEST(CentaurCrafted, NanoFeatureCorrectionsLineSizeAndName) {
+    LoadDump("CentaurHauls00006F8_CNB_Isaiah_CPUID.txt");
+    // MT, PSE36 and RDTSCP never come through; DCA, SSE4.2 and AVX do.
+    EditLeaf(1, 0, 0, (1u << 18) | (1u << 20) | (1u << 28), kMT | (1u << 17));
+    EditLeaf(0x80000001, 0, 0, 0, 1u << 27);
+    // A line size of 0 reads as 32 bytes.
+    QuillSimSetCPUID(0, 0x80000005, 0, 0, 0x08800880, 0x40100100, 0x40100140);
+    ClearLeaves(0x80000002, 0x80000004);
+    auto cpu = CollectProcessor();
+    const ProcessorFeatures& f = *cpu->GetFeatures();
+    EXPECT_EQ(0u, (f & (Feature::MT | Feature::PSE36 | Feature::RDTSCP)).Bits());
+    EXPECT_TRUE(f.Has(Feature::XD | Feature::DCA | Feature::SSE4_2 | Feature::AVX));
+    ExpectRecords(*cpu,
+                  {{tlb, 1, ins, 8, 0, 128, 0}, {tlb, 1, dat, 8, 0, 128, 0}, {cache, 1, dat, 16, 32, 2048, 64 * kKB},
+                   {cache, 1, ins, 16, 64, 1024, 64 * kKB}, {cache, 2, dat, 8, 64, 16384, 1 * kMB}},
+                  {});
+    // The name table is not consulted: no brand string, no name.
+    EXPECT_STREQ("", cpu->GetName());
+    EXPECT_EQ(15, cpu->m_model);
+}
+
+TEST(CyrixCrafted, NamedFromCX8OrTheTableNeverTheBrandString) {
+    LoadDump("CyrixInstead0000520_6x86_CPUID.txt");
+    QuillSimSetCPUID(0, 1, 0, 0x520, 0, 0, 0x005);
+    EXPECT_STREQ("Cyrix M1 6x86", CollectProcessor()->GetName());
+    QuillSimSetCPUID(0, 0x80000000, 0, 0x80000004, 0, 0, 0);
+    QuillSimSetCPUID(0, 0x80000002, 0, 0x41524220, 0x0000444E, 0, 0);  // " BRAND"
+    QuillSimSetCPUID(0, 1, 0, 0x601, 0, 0, 0);
+    EXPECT_STREQ("Cyrix MII (6x86MX)", CollectProcessor()->GetName());
+    QuillSimSetCPUID(0, 1, 0, 0x5F3, 0, 0, 0);
+    EXPECT_STREQ("Cyrix Family: 5 Model: f Stepping: 3 CPU", CollectProcessor()->GetName());
+}
+
+// Cyrix and NSC know the cache of models 4 and 5 with code 0x80; anything
+// else takes the same record and a report on every collection.
+TEST(CyrixCrafted, FixedCacheAndItsReports) {
+    const char* const kUnknownCyrix = "Cyrix Unrecognized CPU Family:5 Model:2 Stepping:0";
+    const struct {
+        const char* dump;
+        uint32_t leaf1Eax, eax, ebx, ecx, edx;
+        std::vector<Report> reports;
+    } rows[] = {
+        {"CyrixInstead0000520_6x86_CPUID.txt", 0x520, 0, 0, 0x80, 0, {{0, kUnknownCyrix}}},
+        {"CyrixInstead0000520_6x86_CPUID.txt", 0x520, 0x11223344, 0x55667788, 0x40, 0x99AABBCC,
+         {{0, kUnknownCyrix},
+          {1, "Cyrix CPU F:5 M:2 S:0 unknown cache: 40; raw data: eax:11223344 ebx:55667788 ecx:00000040 edx: "
+              "99aabbcc - using defaults"}}},
+        {"Geode_by_NSC0000540_Geode_GX1_CPUID.txt", 0x552, 0, 0, 0x80, 0, {}},
+        {"Geode_by_NSC0000540_Geode_GX1_CPUID.txt", 0x562, 0, 0x7001, 0x22, 0,
+         {{0, "NSC Unrecognized CPU Family:5 Model:6 Stepping:2"},
+          {1, "NSC CPU F:5 M:6 S:2 unknown cache: 22; raw data: eax:00000000 ebx:00007001 ecx:00000022 edx: "
+              "00000000 - using defaults"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.leaf1Eax);
+        ReportCapture capture;
+        LoadDump(row.dump);
+        QuillSimSetCPUID(0, 1, 0, row.leaf1Eax, 0, 0, 0x00808131);
+        QuillSimSetCPUID(0, 0x80000000, 0, 0x80000005, 0, 0, 0);
+        QuillSimSetCPUID(0, 0x80000005, 0, row.eax, row.ebx, row.ecx, row.edx);
+        CollectProcessor();
+        ExpectRecords(*CollectProcessor(), {{cache, 1, uni, 4, 16, 1024, 16 * kKB}}, {});
+        ExpectReports(capture, row.reports, 2);
+    }
+}
+
+// The feature step of Cyrix, NSC and Transmeta reads leaf 1 only; leaf
+// 0x80000001 counts only through CollectExtendedFeatures.
+TEST(LegacyFeatureStep, CyrixNSCAndTransmetaDoNotReadLeaf80000001) {
+    LoadDump("Geode_by_NSC0000540_Geode_GX1_CPUID.txt");  // 0x80000001 EDX 0x01818131
+    NSCDataCollector nsc;
+    ASSERT_EQ(0, nsc.CollectRawData());
+    CPUData record(false);
+    ASSERT_EQ(0, nsc.CollectData(record));
+    EXPECT_FALSE(record.GetFeatures()->Has(Feature::_6x86MX));
+    nsc.CollectExtendedFeatures(record);
+    EXPECT_TRUE(record.GetFeatures()->Has(Feature::_6x86MX));
+
+    const uint32_t extended = (1u << 11) | (1u << 20) | (1u << 24) | (1u << 27) | (1u << 29);
+    const ProcessorFeatures notRead = Feature::Syscall | Feature::XD | Feature::_6x86MX | Feature::RDTSCP | Feature::x64;
+    LoadDump("CyrixInstead0000520_6x86_CPUID.txt");
+    QuillSimSetCPUID(0, 0x80000000, 0, 0x80000001, 0, 0, 0);
+    QuillSimSetCPUID(0, 0x80000001, 0, 0x520, 0, 0, extended);
+    EXPECT_EQ(0u, (*CollectProcessor()->GetFeatures() & notRead).Bits());
+    LoadDump("GenuineTMx860000543_Crusoe_CPUID.txt");
+    EditLeaf(0x80000001, 0, 0, 0, extended);
+    EXPECT_EQ(0u, (*CollectProcessor()->GetFeatures() & notRead).Bits());
+}
+
+TEST(TransmetaCrafted, TLBsAndNames) {
+    LoadDump("GenuineTMx860000543_Crusoe_CPUID.txt");
+    // Data TLB 255 + 1 entries of 0 ways, instruction TLB 63 + 1.
+    QuillSimSetCPUID(0, 0x80000005, 0, 0, 0x00FF003F, 0, 0);
+    QuillSimClearCPUID(0, 0x80000006, 0);
+    ExpectRecords(*CollectProcessor(),
+                  {{tlb, 0, dat, 0, 4096, 256, 1 * kMB, 0, 0, kNoSharer},
+                   {tlb, 0, ins, 0, 4096, 64, 256 * kKB, 0, 0, kNoSharer}},
+                  {});
+    // Without a brand string: the text of the Transmeta leaves, then the table.
+    ClearLeaves(0x80000002, 0x80000004);
+    EXPECT_STREQ("20030618 15:27 official release 4.4.3#1", CollectProcessor()->GetName());
+    ClearLeaves(0x80860003, 0x80860006);
+    EXPECT_STREQ("Transmeta Crusoe TM3x00 / TM5x00", CollectProcessor()->GetName());
+    QuillSimSetCPUID(0, 1, 0, 0x643, 0, 0, 0x0084893F);
+    EXPECT_STREQ("Transmeta Crusoe TM5800", CollectProcessor()->GetName());
+    // Four full leaves of text: the name keeps 63 characters.
+    for (uint32_t leaf = 0x80860003; leaf <= 0x80860006; ++leaf)
+        QuillSimSetCPUID(0, leaf, 0, 0x41414141, 0x41414141, 0x41414141, 0x41414141);
+    EXPECT_EQ(std::string(63, 'A'), CollectProcessor()->GetName());
+}
+
+TEST(TransmetaCrafted, WalkIsBoundedAndSkipsReservedLeaves) {
+    LoadDump("GenuineTMx860000543_Crusoe_CPUID.txt");  // 0x80860000 reports 0x80860007
+    const std::vector<uint32_t> expected = {1,          0x80000001, 0x80000002, 0x80000003, 0x80000004, 0x80000005,
+                                            0x80000006, 0x80860001, 0x80860003, 0x80860004, 0x80860005, 0x80860006};
+    for (uint32_t maximum : {0x80860007u, 0xFFFFFFFFu}) {
+        uint32_t r[4] = {0, 0, 0, 0};
+        QuillSimGetCPUID(0, 0x80860000, 0, r);
+        QuillSimSetCPUID(0, 0x80860000, 0, maximum, r[1], r[2], r[3]);
+        QuillSimResetCounters();
+        TransmetaDataCollector collector;
+        ASSERT_EQ(0, collector.CollectRawData());
+        std::vector<uint32_t> stored;
+        for (const RawCPUIDData& d : collector.RawData()) stored.push_back(d.m_func);
+        EXPECT_EQ(expected, stored);
+        // Leaf 0, two range heads, the Transmeta head and the twelve stored.
+        EXPECT_EQ(16u, QuillSimCPUIDCount());
+    }
+}
+
+TEST(RangeWalks, MaximumLeavesOfAllOnesStayBounded) {
+    const struct {
+        const char* vendor;
+        uint32_t signature, id;
+    } rows[] = {{"AuthenticAMD", 0x00800F82, kVendorAMD},  {"CentaurHauls", 0x000006F8, kVendorCentaur},
+                {"CyrixInstead", 0x00000520, kVendorCyrix}, {"Geode by NSC", 0x00000540, kVendorNSC},
+                {"GenuineTMx86", 0x00000543, kVendorTransmeta}};
+    for (const auto& row : rows) {
+        CreateSimpleMachine(1, row.vendor, 0xFFFFFFFF, row.signature);
+        QuillSimSetCPUID(0, 0x80000000, 0, 0xFFFFFFFF, 0, 0, 0);
+        QuillSimSetCPUID(0, 0x80860000, 0, 0xFFFFFFFF, 0, 0, 0);
+        QuillSimResetCounters();
+        EXPECT_EQ(row.id, CollectProcessor()->GetVendorID()) << row.vendor;
+        EXPECT_LT(QuillSimCPUIDCount(), 64u) << row.vendor;
+    }
+}
+
+// Vendors whose caches come from a fixed table, on two processors: each
+// processor collected reports a model the table does not know.
+TEST(FixedCacheVendors, NamesRecordsAndReports) {
+    const std::vector<Rec> kRiseII = {{cache, 2, uni, 2, 32, 8192, 256 * kKB}, kL1Split8K[0], kL1Split8K[1]};
+    const std::vector<Rec> kU5 = {kL1Split8K[0]};
+    const struct {
+        const char* vendor;
+        uint32_t signature, id;
+        const char* name;
+        const std::vector<Rec>& records;
+        const char* warning;
+    } rows[] = {
+        {"RiseRiseRise", 0x593, kVendorRise, "Rise mP6 iDragon II (.18u)", kRiseII, nullptr},
+        {"RiseRiseRise", 0x580, kVendorRise, "Rise mP6 iDragon II (.25u)", kRiseII, nullptr},
+        {"RiseRiseRise", 0x514, kVendorRise, "Rise mP6 iDragon", kL1Split8K, nullptr},
+        {"RiseRiseRise", 0x543, kVendorRise, "Rise Family: 5 Model: 4 Stepping: 3 CPU", kL1Split8K, nullptr},
+        {"SiS SiS SiS ", 0x514, kVendorSiS, "SiS Family: 5 Model: 1 Stepping: 4 CPU", kL1Split8K,
+         "SiS: Using default cache data for F:5 M:1 S:4"},
+        {"UMC UMC UMC ", 0x417, kVendorUMC, "UMC U5D (486DX)", kU5, nullptr},
+        {"UMC UMC UMC ", 0x423, kVendorUMC, "UMC U5S (486SX)", kU5, nullptr},
+        {"UMC UMC UMC ", 0x432, kVendorUMC, "UMC U486DX2", kU5, "UMC: Using default cache data for F:4 M:3 S:2"},
+        {"Vortex86 SoC", 0x550, kVendorVortex86, "Vortex86DX / PDX-600", kVortex, nullptr},
+        {"Vortex86 SoC", 0x580, kVendorVortex86, "Vortex86MX PMX-1000", kVortex, nullptr},
+        {"Vortex86 SoC", 0x531, kVendorVortex86, "Vortex86 Family: 5 Model: 3 Stepping: 1 CPU", kVortex,
+         "Vortex86: Using default cache data for F:5 M:3 S:1"},
+        {"NexGenDriven", 0x504, kVendorNexGen, "NexGen Nx586", kNx586, nullptr},
+        {"NexGenDriven", 0x514, kVendorNexGen, "NexGen Nx586", kNx586, nullptr},
+        {"NexGenDriven", 0x521, kVendorNexGen, "NexGen Family: 5 Model: 2 Stepping: 1 CPU", kNx586,
+         "NexGen CPU F:5 M:2 S:1 unrecognized CPU. Using Nx586 defaults."},
+        {"NexGenDriven", 0x607, kVendorNexGen, "NexGen Family: 6 Model: 0 Stepping: 7 CPU", kNx586,
+         "NexGen CPU F:6 M:0 S:7 unrecognized CPU. Using Nx586 defaults."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReportCapture capture;
+        CreateSimpleMachine(2, row.vendor, 1, row.signature);
+        ClearAllCachedMachineDescriptors();
+        MachinePtr machine(GetMachineDescription());
+        ASSERT_EQ(2u, machine->GetNumCollected());
+        for (uint32_t i = 0; i < 2; ++i) {
+            const CPUData& cpu = *static_cast<const CPUData*>(machine->GetCPUDescriptionByIndex(i));
+            EXPECT_EQ(row.id, cpu.GetVendorID());
+            EXPECT_STREQ(row.name, cpu.GetName());
+            ExpectRecords(cpu, row.records, {});
+        }
+        ExpectReports(capture, row.warning ? std::vector<Report>{{1, row.warning}} : std::vector<Report>{}, 2);
+    }
+}
