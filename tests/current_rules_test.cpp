@@ -18,6 +18,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -28,18 +29,19 @@ struct CacheFact {
     uint32_t level, type;
     uint64_t size;
     uint32_t ways, numSharing;
-    std::set<uint16_t> sharers;  // empty: not compared
+    std::set<uint16_t> sharers;  // empty: not compared; else the group starts at the lowest
 };
 
+// Leaf 0 read "  Shanghai  ", or the cache leaf (0x8000001D, 4) listing no cache, on every processor.
 enum Edit : uint8_t { kAsIs, kAsShanghai, kNoCacheLeaf };
 
 struct DumpCase {
     const char* file;
-    Edit edit;  // leaf 0 read "  Shanghai  ", or 0x8000001D listing no cache, on every processor
+    Edit edit;
     uint32_t vendor;
-    uint32_t packages;  // 0: packages, cores and threads not compared
-    uint32_t cores, threads;
-    uint32_t probe;  // the processor whose caches are compared
+    uint32_t packages, cores, threads;  // packages 0: the placement is not compared
+    uint32_t probe;                     // the processor compared, then its APIC id and place
+    uint32_t apic, core, smt, package, logical;
     std::vector<CacheFact> caches;
 };
 
@@ -49,71 +51,53 @@ std::set<uint16_t> Range(uint16_t first, uint16_t last) {
     return ids;
 }
 
+constexpr uint32_t D = kTypeData, I = kTypeInstruction, U = kTypeUnified;
 const DumpCase kCases[] = {
-    // Threadripper 1920X: APIC ids 0-5, 8-13, 16-21, 24-29; 0x8000001E EBX 1xx; 0x80000008 ECX 5017.
-    // Probe 12 (id 16): L1d 00004121-01C0003F-3F, L1i 00004122-00C0003F-FF, L2 00004143-01C0003F-3FF,
-    // L3 00014163-03C0003F-1FFF (6 sharers: ids 16-21).
-    {"AuthenticAMD0800F11_K17_Zen_CPUID16_TR.txt", kAsIs, kVendorAMD, 1, 12, 2, 12,
-     {{1, kTypeData, 32 * kKB, 8, 2, {16, 17}},
-      {1, kTypeInstruction, 64 * kKB, 4, 2, {16, 17}},
-      {2, kTypeUnified, 512 * kKB, 8, 2, {16, 17}},
-      {3, kTypeUnified, 8 * kMB, 16, 6, Range(16, 21)}}},
-    // Ryzen 5 3600: ids 0-5, 8-13; ECX 700B. Probe 6 (id 8): L1i 00004122-01C0003F-3F, L3 ...-3FFF.
-    {"AuthenticAMD0870F10_K17_Matisse_CPUID2.txt", kAsIs, kVendorAMD, 1, 6, 2, 6,
-     {{1, kTypeData, 32 * kKB, 8, 2, {8, 9}},
-      {1, kTypeInstruction, 32 * kKB, 8, 2, {8, 9}},
-      {2, kTypeUnified, 512 * kKB, 8, 2, {8, 9}},
-      {3, kTypeUnified, 16 * kMB, 16, 6, Range(8, 13)}}},
-    // Ryzen 9 5900X: ids 0-11, 16-27; L3 0002C163-03C0003F-7FFF, 12 sharers.
-    {"AuthenticAMD0A20F10_K19_Vermeer_CPUID2.txt", kAsIs, kVendorAMD, 1, 12, 2, 6,
-     {{1, kTypeData, 32 * kKB, 8, 2, {6, 7}},
-      {1, kTypeInstruction, 32 * kKB, 8, 2, {6, 7}},
-      {2, kTypeUnified, 512 * kKB, 8, 2, {6, 7}},
-      {3, kTypeUnified, 32 * kMB, 16, 12, Range(0, 11)}}},
-    // Ryzen 9 7900X3D, second complex (probe 12, id 16): L2 ...-7FF, its own L3 of ids 16-27.
-    {"AuthenticAMD0A60F12_K19_Raphael_05_CPUID.txt", kAsIs, kVendorAMD, 1, 12, 2, 12,
-     {{1, kTypeData, 32 * kKB, 8, 2, {16, 17}},
-      {1, kTypeInstruction, 32 * kKB, 8, 2, {16, 17}},
-      {2, kTypeUnified, 1 * kMB, 8, 2, {16, 17}},
-      {3, kTypeUnified, 32 * kMB, 16, 12, Range(16, 27)}}},
-    // Piledriver, two modules: extended ids 0x10-0x13, ECX 4003. Probe 2 (0x12): L1d 00000121-00C0003F-3F,
-    // L1i 00004122-0040003F-1FF and L2 00004143-03C0003F-7FF shared by the module.
-    {"AuthenticAMD0610F01_K15_Piledriver_CPUID2.txt", kAsIs, kVendorAMD, 1, 4, 1, 2,
-     {{1, kTypeData, 16 * kKB, 4, 1, {0x12}},
-      {1, kTypeInstruction, 64 * kKB, 2, 2, {0x12, 0x13}},
-      {2, kTypeUnified, 2 * kMB, 16, 2, {0x12, 0x13}}}},
-    // The same without 0x8000001D: 0x80000005 ECX 10040140 EDX 40020140 and 0x80000006 ECX 08008140,
-    // each cache its processor's.
-    {"AuthenticAMD0610F01_K15_Piledriver_CPUID2.txt", kNoCacheLeaf, kVendorAMD, 1, 4, 1, 2,
-     {{1, kTypeData, 16 * kKB, 4, 1, {0x12}},
-      {1, kTypeInstruction, 64 * kKB, 2, 1, {0x12}},
-      {2, kTypeUnified, 2 * kMB, 16, 1, {0x12}}}},
-    // Opteron 6200, two nodes of six cores: ids 0x20-0x2B, 0x8000001E ECX 100 then 101, ECX 500B.
-    // Probe 6 (0x26): L3 00014163-0BC0003F-7FF with node 1 alone.
-    {"AuthenticAMD0600F12_K15_Interlagos_CPUID3.txt", kAsIs, kVendorAMD, 1, 12, 1, 6,
-     {{1, kTypeData, 16 * kKB, 4, 1, {0x26}},
-      {1, kTypeInstruction, 64 * kKB, 2, 2, {0x26, 0x27}},
-      {2, kTypeUnified, 2 * kMB, 16, 2, {0x26, 0x27}},
-      {3, kTypeUnified, 6 * kMB, 48, 6, Range(0x26, 0x2B)}}},
-    // Hygon C86: ids 0-15, ECX 400F; L1i 00004122-00C0003F-FF; L3 0001C163-03C0003F-1FFF, 8 sharers.
-    {"HygonGenuine0900F02_Hygon_CPUID.txt", kAsIs, kVendorHygon, 1, 8, 2, 8,
-     {{1, kTypeData, 32 * kKB, 8, 2, {8, 9}},
-      {1, kTypeInstruction, 64 * kKB, 4, 2, {8, 9}},
-      {2, kTypeUnified, 512 * kKB, 8, 2, {8, 9}},
-      {3, kTypeUnified, 8 * kMB, 16, 8, Range(8, 15)}}},
+    // Threadripper 1920X: ids 0-5, 8-13, 16-21, 24-29; 0x80000008 ECX 5017. Probe: 0x8000001E 10-108-101;
+    // L1d 00004121-01C0003F-3F, L1i 00004122-00C0003F-FF, L2 00004143-01C0003F-3FF, L3 00014163-03C0003F-1FFF.
+    {"AuthenticAMD0800F11_K17_Zen_CPUID16_TR.txt", kAsIs, kVendorAMD, 1, 12, 2, 12, 16, 8, 0, 0, 24,
+     {{1, D, 32 * kKB, 8, 2, {16, 17}}, {1, I, 64 * kKB, 4, 2, {16, 17}}, {2, U, 512 * kKB, 8, 2, {16, 17}},
+      {3, U, 8 * kMB, 16, 6, Range(16, 21)}}},
+    // Ryzen 5 3600: ids 0-5, 8-13; ECX 700B; probe 8-104; L1i 00004122-01C0003F-3F, L3 00014163-03C0003F-3FFF.
+    {"AuthenticAMD0870F10_K17_Matisse_CPUID2.txt", kAsIs, kVendorAMD, 1, 6, 2, 6, 8, 4, 0, 0, 12,
+     {{1, D, 32 * kKB, 8, 2, {8, 9}}, {1, I, 32 * kKB, 8, 2, {8, 9}}, {2, U, 512 * kKB, 8, 2, {8, 9}},
+      {3, U, 16 * kMB, 16, 6, Range(8, 13)}}},
+    // Ryzen 9 5900X: ids 0-11, 16-27; ECX 5017; probe 6-103; L3 0002C163-03C0003F-7FFF.
+    {"AuthenticAMD0A20F10_K19_Vermeer_CPUID2.txt", kAsIs, kVendorAMD, 1, 12, 2, 6, 6, 3, 0, 0, 24,
+     {{1, D, 32 * kKB, 8, 2, {6, 7}}, {1, I, 32 * kKB, 8, 2, {6, 7}}, {2, U, 512 * kKB, 8, 2, {6, 7}},
+      {3, U, 32 * kMB, 16, 12, Range(0, 11)}}},
+    // Ryzen 9 7900X3D, second complex: probe 10-108; L2 00004143-01C0003F-7FF; its own L3.
+    {"AuthenticAMD0A60F12_K19_Raphael_05_CPUID.txt", kAsIs, kVendorAMD, 1, 12, 2, 12, 16, 8, 0, 0, 24,
+     {{1, D, 32 * kKB, 8, 2, {16, 17}}, {1, I, 32 * kKB, 8, 2, {16, 17}}, {2, U, 1 * kMB, 8, 2, {16, 17}},
+      {3, U, 32 * kMB, 16, 12, Range(16, 27)}}},
+    // Piledriver, two modules, ids 0x10-0x13 of 4-bit width (ECX 4003): probe 12-101 is core 2 of package 1.
+    // L1d 00000121-00C0003F-3F; L1i 00004122-0040003F-1FF and L2 00004143-03C0003F-7FF per module.
+    {"AuthenticAMD0610F01_K15_Piledriver_CPUID2.txt", kAsIs, kVendorAMD, 1, 4, 1, 2, 0x12, 2, 0, 1, 4,
+     {{1, D, 16 * kKB, 4, 1, {0x12}}, {1, I, 64 * kKB, 2, 2, {0x12, 0x13}}, {2, U, 2 * kMB, 16, 2, {0x12, 0x13}}}},
+    // The same without 0x8000001D: 0x80000005 ECX 10040140 EDX 40020140, 0x80000006 ECX 08008140.
+    {"AuthenticAMD0610F01_K15_Piledriver_CPUID2.txt", kNoCacheLeaf, kVendorAMD, 1, 4, 1, 2, 0x12, 2, 0, 1, 4,
+     {{1, D, 16 * kKB, 4, 1, {0x12}}, {1, I, 64 * kKB, 2, 1, {0x12}}, {2, U, 2 * kMB, 16, 1, {0x12}}}},
+    // Opteron 6200, two nodes of six cores: ids 0x20-0x2B, ECX 500B, 0x8000001E ECX 100 then 101.
+    // Probe 26-103 (node 1): L3 00014163-0BC0003F-7FF shared with node 1 alone.
+    {"AuthenticAMD0600F12_K15_Interlagos_CPUID3.txt", kAsIs, kVendorAMD, 1, 12, 1, 6, 0x26, 6, 0, 1, 12,
+     {{1, D, 16 * kKB, 4, 1, {0x26}}, {1, I, 64 * kKB, 2, 2, {0x26, 0x27}}, {2, U, 2 * kMB, 16, 2, {0x26, 0x27}},
+      {3, U, 6 * kMB, 48, 6, Range(0x26, 0x2B)}}},
+    // Hygon C86: ids 0-15, ECX 400F; probe 8-104; L1i 00004122-00C0003F-FF; L3 0001C163-03C0003F-1FFF.
+    {"HygonGenuine0900F02_Hygon_CPUID.txt", kAsIs, kVendorHygon, 1, 8, 2, 8, 8, 4, 0, 0, 16,
+     {{1, D, 32 * kKB, 8, 2, {8, 9}}, {1, I, 64 * kKB, 4, 2, {8, 9}}, {2, U, 512 * kKB, 8, 2, {8, 9}},
+      {3, U, 8 * kMB, 16, 8, Range(8, 15)}}},
     // Centaur CNS, leaf 4: L1 1C000121/1C000122, L2 1C000143-03C0003F-FF, L3 1C01C163-03C0003F-3FFF.
-    // This collector places no processor: sharers not compared.
-    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 0,
-     {{1, kTypeData, 32 * kKB, 8, 1, {}},
-      {1, kTypeInstruction, 32 * kKB, 8, 1, {}},
-      {2, kTypeUnified, 256 * kKB, 16, 1, {}},
-      {3, kTypeUnified, 16 * kMB, 16, 8, {}}}},
-    // Zhaoxin KX-6000G: leaf 0xB SMT shift 0, core shift 2 of 4: one package of 4 cores.
-    // Leaf 4: L1 0C000121/0C000122, L2 0C00C143-03C0003F-FFF with 4 sharers.
-    {"CentaurHauls00307B2_zhaoxin-kaixian-kx-6000g_CPUID.txt", kAsShanghai, kVendorZhaoxin, 1, 4, 1, 1,
-     {{1, kTypeData, 32 * kKB, 8, 1, {1}},
-      {1, kTypeInstruction, 32 * kKB, 8, 1, {1}},
-      {2, kTypeUnified, 4 * kMB, 16, 4, Range(0, 3)}}},
+    // This collector places no processor.
+    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+     {{1, D, 32 * kKB, 8, 1, {}}, {1, I, 32 * kKB, 8, 1, {}}, {2, U, 256 * kKB, 16, 1, {}},
+      {3, U, 16 * kMB, 16, 8, {}}}},
+    // Zhaoxin KX-6000G: leaf 0xB SMT shift 0, core shift 2 of 4 processors. Leaf 4: L1 0C000121/0C000122,
+    // L2 0C00C143-03C0003F-FFF of 4 sharers.
+    {"CentaurHauls00307B2_zhaoxin-kaixian-kx-6000g_CPUID.txt", kAsShanghai, kVendorZhaoxin, 1, 4, 1, 1, 1, 1, 0, 0, 4,
+     {{1, D, 32 * kKB, 8, 1, {1}}, {1, I, 32 * kKB, 8, 1, {1}}, {2, U, 4 * kMB, 16, 4, Range(0, 3)}}},
+    // Without leaf 4: 0x80000005 ECX/EDX 20080140, 0x80000006 ECX 10008140 (typed data).
+    {"CentaurHauls00307B2_zhaoxin-kaixian-kx-6000g_CPUID.txt", kNoCacheLeaf, kVendorZhaoxin, 1, 4, 1, 1, 1, 1, 0, 0, 4,
+     {{1, D, 32 * kKB, 8, 1, {1}}, {1, I, 32 * kKB, 8, 1, {1}}, {2, D, 4 * kMB, 8, 1, {1}}}},
 };
 
 void Load(const DumpCase& c) {
@@ -124,8 +108,9 @@ void Load(const DumpCase& c) {
     for (uint32_t p = 0; p < QuillSimNumProcessors(); ++p) {
         uint32_t regs[4];
         ASSERT_EQ(1, QuillSimGetCPUID(p, 0, 0, regs));
-        if (c.edit == kAsShanghai) QuillSimSetCPUID(p, 0, 0, regs[0], vendor[0], vendor[2], vendor[1]);
-        if (c.edit == kNoCacheLeaf) QuillSimSetCPUID(p, 0x8000001D, 0, 0, 0, 0, 0);
+        if (c.edit != kAsIs && c.vendor == kVendorZhaoxin)
+            QuillSimSetCPUID(p, 0, 0, regs[0], vendor[0], vendor[2], vendor[1]);
+        if (c.edit == kNoCacheLeaf) QuillSimSetCPUID(p, c.vendor == kVendorAMD ? 0x8000001D : 4, 0, 0, 0, 0, 0);
     }
 }
 
@@ -184,9 +169,12 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
         EXPECT_EQ(c.vendor, cpu->GetVendorID());
         EXPECT_STREQ(GetCPUVendorIDString(c.vendor), cpu->GetVendorString());
         if (c.packages != 0) {
+            const auto& x = static_cast<const CPUDescriptionExtended&>(*cpu);
             EXPECT_EQ(c.packages, machine->GetNumPackages());
-            EXPECT_EQ(c.cores, cpu->GetCoresPerPackage());
-            EXPECT_EQ(c.threads, cpu->GetThreadsPerCore());
+            EXPECT_EQ(std::make_tuple(c.cores, c.threads, c.apic, c.core, c.smt, c.package, c.logical),
+                      std::make_tuple(uint32_t(x.GetCoresPerPackage()), uint32_t(x.GetThreadsPerCore()), x.GetAPICID(),
+                                      uint32_t(x.GetCoreID()), uint32_t(x.GetSMTID()), uint32_t(x.GetPackageID()),
+                                      uint32_t(x.GetMaxLogicalPerPackage())));
         }
         std::vector<const CacheDescription*> caches;
         for (uint32_t k = 0; const CacheDescription* cache = cpu->GetCache(k); ++k)
@@ -203,7 +191,10 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
             EXPECT_EQ(64u, caches[k]->GetEntrySize());
             EXPECT_EQ(e.numSharing, caches[k]->GetNumSharing());
             if (!e.sharers.empty()) {
-                EXPECT_EQ(e.sharers, SharingIDs(*caches[k]));
+                const auto& x = static_cast<const CacheDescriptionExtended&>(*caches[k]);
+                EXPECT_EQ(e.sharers, SharingIDs(x));
+                EXPECT_EQ(std::make_tuple(uint32_t(*e.sharers.begin()), c.apic - *e.sharers.begin()),
+                          std::make_tuple(x.GetGroupID(), x.GetIndexInGroup()));
             }
         }
         SetQuillDescriptionRules(kQuillRulesClassic);
