@@ -121,26 +121,27 @@ std::set<uint16_t> SharingIDs(const CacheDescription& cache) {
     return ids;
 }
 
+template <typename... T>
+std::string Line(T... values) {
+    std::string text;
+    ((text += std::to_string(values) + " "), ...);
+    return text;
+}
+
 // Everything a host can read from a machine description, as text.
 std::string Describe(MachineDescription& machine) {
-    std::string text = std::to_string(machine.GetNumPackages()) + " " + std::to_string(machine.GetIsSymmetric()) + "\n";
+    std::string text = Line(machine.GetNumPackages(), machine.GetIsSymmetric()) + "\n";
     for (uint32_t i = 0; i < machine.GetNumCollected(); ++i) {
         auto* cpu = static_cast<CPUDescriptionExtended*>(machine.GetCPUDescriptionByLogicalIndex(i));
-        for (uint64_t value : {uint64_t(cpu->GetVendorID()), cpu->GetFeatures()->Bits(),
-                               uint64_t(cpu->GetMaxLogicalPerPackage()), uint64_t(cpu->GetCoresPerPackage()),
-                               uint64_t(cpu->GetThreadsPerCore()), uint64_t(cpu->GetInitialAPICID()),
-                               uint64_t(cpu->GetSMTID()), uint64_t(cpu->GetCoreID()), uint64_t(cpu->GetPackageID()),
-                               uint64_t(cpu->GetAPICID())})
-            text += std::to_string(value) + " ";
-        text += std::string(cpu->GetVendorString()) + "|" + cpu->GetName() + "\n";
+        text += Line(cpu->GetVendorID(), cpu->GetFeatures()->Bits(), cpu->GetMaxLogicalPerPackage(),
+                     cpu->GetCoresPerPackage(), cpu->GetThreadsPerCore(), cpu->GetInitialAPICID(), cpu->GetSMTID(),
+                     cpu->GetCoreID(), cpu->GetPackageID(), cpu->GetAPICID()) +
+                cpu->GetVendorString() + "|" + cpu->GetName() + "\n";
         for (uint32_t k = 0; const CacheDescription* cache = cpu->GetCache(k); ++k) {
             const auto& c = static_cast<const CacheDescriptionExtended&>(*cache);
-            for (uint64_t value : {uint64_t(c.GetRole()), uint64_t(c.GetLevel()), uint64_t(c.GetType()),
-                                   uint64_t(c.GetAssociativity()), uint64_t(c.GetEntryType()),
-                                   uint64_t(c.GetEntrySize()), uint64_t(c.GetNumEntries()), c.GetSize(),
-                                   uint64_t(c.GetNumSharing()), uint64_t(c.GetIsShared()), uint64_t(c.GetGroupID()),
-                                   uint64_t(c.GetIndexInGroup())})
-                text += std::to_string(value) + " ";
+            text += Line(c.GetRole(), c.GetLevel(), c.GetType(), c.GetAssociativity(), c.GetEntryType(),
+                         c.GetEntrySize(), c.GetNumEntries(), c.GetSize(), c.GetNumSharing(), c.GetIsShared(),
+                         c.GetGroupID(), c.GetIndexInGroup());
             for (uint16_t id : SharingIDs(c)) text += "#" + std::to_string(id);
             text += "\n";
         }
@@ -183,13 +184,10 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
         for (size_t k = 0; k < caches.size(); ++k) {
             SCOPED_TRACE("cache " + std::to_string(k));
             const CacheFact& e = c.caches[k];
-            EXPECT_EQ(e.level, caches[k]->GetLevel());
-            EXPECT_EQ(e.type, caches[k]->GetType());
-            EXPECT_EQ(e.size, caches[k]->GetSize());
-            EXPECT_EQ(e.ways, caches[k]->GetAssociativity());
-            EXPECT_EQ(uint32_t(kEntryLine), caches[k]->GetEntryType());
-            EXPECT_EQ(64u, caches[k]->GetEntrySize());
-            EXPECT_EQ(e.numSharing, caches[k]->GetNumSharing());
+            const CacheDescription& g = *caches[k];
+            EXPECT_EQ(std::make_tuple(e.level, e.type, e.size, e.ways, uint32_t(kEntryLine), 64u, e.numSharing),
+                      std::make_tuple(g.GetLevel(), g.GetType(), g.GetSize(), g.GetAssociativity(), g.GetEntryType(),
+                                      g.GetEntrySize(), g.GetNumSharing()));
             if (!e.sharers.empty()) {
                 const auto& x = static_cast<const CacheDescriptionExtended&>(*caches[k]);
                 EXPECT_EQ(e.sharers, SharingIDs(x));
