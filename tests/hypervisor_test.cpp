@@ -224,8 +224,9 @@ TEST(HypervisorExports, CastVendorStringsAndRecordLifetime) {
     alignas(HypervisorInfo) unsigned char storage[sizeof(HypervisorInfo)];
     HypervisorInfo* fresh = new (storage) HypervisorInfo(5);
     EXPECT_EQ(std::make_tuple(5u, 0u, std::string("<Hypervisor>"), 0, 0, 0u, std::string(), 2u),
-              std::make_tuple(fresh->GetProcessorNumber(), fresh->GetVendorID(), std::string(fresh->GetVendorIDString()),
-                              fresh->GetMajorVersion(), fresh->GetMinorVersion(), fresh->GetInterfaceSignature(),
+              std::make_tuple(fresh->GetProcessorNumber(), fresh->GetVendorID(),
+                              std::string(fresh->GetVendorIDString()), fresh->GetMajorVersion(),
+                              fresh->GetMinorVersion(), fresh->GetInterfaceSignature(),
                               std::string(fresh->GetInterfaceSignatureString()), fresh->GetDescriptionCode()));
     fresh->Destroy(0);
     // Release frees a heap object (the sanitizer build sees a leak otherwise).

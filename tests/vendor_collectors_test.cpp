@@ -49,6 +49,17 @@ const std::vector<Rec> kVortex = {{cache, 1, dat, 4, 32, 512, 16 * kKB}, {cache,
 const std::vector<Rec> kNx586 = {{cache, 1, ins, 4, 32, 512, 16 * kKB}, {cache, 1, dat, 4, 32, 512, 16 * kKB},
                                  {cache, 2, uni, 4, 32, 8192, 256 * kKB, 0, 1 * kMB}};
 const std::vector<Rec> kCyrixL1 = {{cache, 1, uni, 4, 16, 1024, 16 * kKB}};
+// K6 0x80000005 EBX 02800140, ECX/EDX 20020220; Nano EBX 08800880, ECX/EDX 40100140, 0x80000006 ECX
+// 04008140; Crusoe EBX 04FF04FF, ECX 40100120, EDX 40080140, 0x80000006 ECX 02004180.
+const std::vector<Rec> kK6 = {{tlb, 1, ins, 1, 4096, 64, 0}, {tlb, 1, dat, 2, 4096, 128, 0},
+                              {cache, 1, dat, 2, 32, 1024, 32 * kKB, 2}, {cache, 1, ins, 2, 32, 1024, 32 * kKB, 2}};
+const std::vector<Rec> kNano = {{tlb, 1, ins, 8, 0, 128, 0}, {tlb, 1, dat, 8, 0, 128, 0},
+                                {cache, 1, dat, 16, 64, 1024, 64 * kKB}, {cache, 1, ins, 16, 64, 1024, 64 * kKB},
+                                {cache, 2, dat, 8, 64, 16384, 1 * kMB}};
+const std::vector<Rec> kCrusoeRecords = {
+    {tlb, 0, dat, 4, 4096, 256, 1 * kMB, 0, 0, kNoSharer}, {tlb, 0, ins, 4, 4096, 256, 1 * kMB, 0, 0, kNoSharer},
+    {cache, 1, dat, 16, 32, 2048, 64 * kKB, 1}, {cache, 1, ins, 8, 64, 1024, 64 * kKB, 1},
+    {cache, 2, uni, 4, 128, 4096, 512 * kKB, 1}};
 
 std::set<uint16_t> Sharers(const CPUCacheData& c) {
     std::set<uint16_t> ids;
@@ -121,11 +132,9 @@ const DumpRow kDumps[] = {
       {tlb, 1, dat, kFull, 4096, 24, 0}, {cache, 1, dat, 2, 64, 1024, 64 * kKB, 1},
       {cache, 1, ins, 2, 64, 1024, 64 * kKB, 1}, {tlb, 2, ins, 4, 4096, 256, 0}, {tlb, 2, dat, 4, 4096, 256, 0},
       {cache, 2, uni, 16, 64, 16, 1 * kKB, 1}}, {}},
-    // EBX 02800140, ECX/EDX 20020220; 0x80000001 EDX 808009BF.
+    // 0x80000001 EDX 808009BF.
     {"AuthenticAMD0000580_K6_Chomper_CPUID.txt", kVendorAMD, 5, 8, 0, "AMD-K6(tm) 3D processor", {0}, 1, 1, 64, 64,
-     _3DNow | Syscall, MMXX | _3DNowExt,
-     {{tlb, 1, ins, 1, 4096, 64, 0}, {tlb, 1, dat, 2, 4096, 128, 0}, {cache, 1, dat, 2, 32, 1024, 32 * kKB, 2},
-      {cache, 1, ins, 2, 32, 1024, 32 * kKB, 2}}, {}},
+     _3DNow | Syscall, MMXX | _3DNowExt, kK6, {}},
     // Leaf 1 EBX[23:16] 2 with 0x80000008 ECX 1; EAX FF08FF08 EBX FF20FF20; 0x80000006 EBX 42004200 ECX 02008140.
     {"AuthenticAMD0020FB1_K8_Manchester_CPUID.txt", kVendorAMD, 15, 0x2B, 1,
      "AMD Athlon(tm) 64 X2 Dual Core Processor 3800+", {0, 1}, 2, 2, 40, 48,
@@ -168,21 +177,15 @@ const DumpRow kDumps[] = {
       {cache, 1, ins, 4, 32, 2048, 64 * kKB}, {cache, 2, dat, 8, 32, 2048, 64 * kKB}}, {}},
     // Leaf 1 ECX 008863A9 (bit 19 not taken) EDX AFC9FBFF; 0x80000001 EDX 20100800.
     {"CentaurHauls00006F8_CNB_Isaiah_CPUID.txt", kVendorCentaur, 6, 15, 8, "VIA Nano L3050@1800MHz", {0}, 1, 1, 36, 48,
-     TM | TM2 | VMX | SSE3 | SSSE3 | CX16 | MONITOR | XD, SSE4_1 | x64 | Syscall | SSE4_2 | MT,
-     {{tlb, 1, ins, 8, 0, 128, 0}, {tlb, 1, dat, 8, 0, 128, 0}, {cache, 1, dat, 16, 64, 1024, 64 * kKB},
-      {cache, 1, ins, 16, 64, 1024, 64 * kKB}, {cache, 2, dat, 8, 64, 16384, 1 * kMB}}, {}},
+     TM | TM2 | VMX | SSE3 | SSSE3 | CX16 | MONITOR | XD, SSE4_1 | x64 | Syscall | SSE4_2 | MT, kNano, {}},
     // Leaf 1 EDX 105 (CX8), no extended leaves: no cache.
     {"CyrixInstead0000520_6x86_CPUID.txt", kVendorCyrix, 5, 2, 0, "Cyrix 6x86L", {0}, 1, 1, 64, 64, FPU | CX8, None,
      {}, {}},
     // Leaf 1 EDX 00808131; 0x80000001 EDX 01818131 (6x86MX not read); 0x80000005 ECX 80.
     {"Geode_by_NSC0000540_Geode_GX1_CPUID.txt", kVendorNSC, 5, 4, 0, "Geode(TM) Integrated Processor by National Semi",
-     {0}, 1, 1, 64, 64, kGeode, ~kGeode, {{cache, 1, uni, 4, 16, 1024, 16 * kKB}}, {}},
-    // 0x80000005 EBX 04FF04FF ECX 40100120 EDX 40080140; 0x80000006 ECX 02004180.
+     {0}, 1, 1, 64, 64, kGeode, ~kGeode, kCyrixL1, {}},
     {"GenuineTMx860000543_Crusoe_CPUID.txt", kVendorTransmeta, 5, 4, 3, "Transmeta(tm) Crusoe(tm) Processor TM5800",
-     {0}, 1, 1, 64, 64, None, None,
-     {{tlb, 0, dat, 4, 4096, 256, 1 * kMB, 0, 0, kNoSharer}, {tlb, 0, ins, 4, 4096, 256, 1 * kMB, 0, 0, kNoSharer},
-      {cache, 1, dat, 16, 32, 2048, 64 * kKB, 1}, {cache, 1, ins, 8, 64, 1024, 64 * kKB, 1},
-      {cache, 2, uni, 4, 128, 4096, 512 * kKB, 1}}, {}},
+     {0}, 1, 1, 64, 64, None, None, kCrusoeRecords, {}},
     {"RiseRiseRise0000504_mP6_CPUID.txt", kVendorRise, 5, 0, 4, "Rise mP6 iDragon (.25u)", {0}, 1, 1, 64, 64, None,
      None, kL1Split8K, {}},
     {"SiS_SiS_SiS_0000505_SiS550_CPUID.txt", kVendorSiS, 5, 0, 5, "SiS 55x", {0}, 1, 1, 64, 64, None, None, kL1Split8K,
@@ -306,41 +309,7 @@ std::unique_ptr<CPUData> Collect(const char* base, uint32_t signature, const std
 
 }  // namespace
 
-TEST(VendorCrafted, NamesWithoutABrandStringOrFromTheTable) {
-    const struct {
-        const char* base;
-        uint32_t signature;
-        std::vector<Leaf> leaves;
-        const char* name;
-    } rows[] = {
-        {"AuthenticAMD0000580_K6_Chomper_CPUID.txt", 0, {kNoBrand}, "AMD K6(R)-2 Model 8 Processor"},
-        {"AuthenticAMD", 0x662, {}, "AMD Athlon(tm)/Duron(tm) MP/XP Processor"},
-        // Base family 15 with extended family 1: family 16, printed in hex.
-        {"AuthenticAMD", 0x00100F42, {}, "AMD Family: 10 Model: 4 Stepping: 2 Processor"},
-        // Centaur and NSC consult no table: no brand string, no name.
-        {"CentaurHauls00006F8_CNB_Isaiah_CPUID.txt", 0, {kNoBrand}, ""},
-        {kGeodeDump, 0, {kNoBrand}, ""},
-        // Cyrix: the table, never the brand string.
-        {kCyrix, 0, {{1, 0x520, 0, 0, 0x005}}, "Cyrix M1 6x86"},
-        {kCyrix, 0, {{0x80000000, 0x80000004}, {0x80000002, 0x41524220, 0x444E}, {1, 0x601}}, "Cyrix MII (6x86MX)"},
-        {kCyrix, 0, {{1, 0x5F3}}, "Cyrix Family: 5 Model: f Stepping: 3 CPU"},
-        // Transmeta: the text of its own leaves (63 characters at most), then the table.
-        {kCrusoe, 0, {kNoBrand}, "20030618 15:27 official release 4.4.3#1"},
-        {kCrusoe, 0, {kNoBrand, kNoTransmetaText}, "Transmeta Crusoe TM3x00 / TM5x00"},
-        {kCrusoe, 0, {kNoBrand, kNoTransmetaText, {1, 0x643, 0, 0, 0x0084893F}}, "Transmeta Crusoe TM5800"},
-        {kCrusoe, 0,
-         {kNoBrand, {0x80860003, kA, kA, kA, kA}, {0x80860004, kA, kA, kA, kA}, {0x80860005, kA, kA, kA, kA},
-          {0x80860006, kA, kA, kA, kA}},
-         "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"},
-    };
-    for (const auto& row : rows) {
-        ReportCapture capture;
-        EXPECT_STREQ(row.name, Collect(row.base, row.signature, row.leaves)->GetName());
-        EXPECT_TRUE(capture.Reports().empty()) << row.name;
-    }
-}
-
-TEST(VendorCrafted, RecordsFeaturesAndReports) {
+TEST(VendorCrafted, NamesRecordsFeaturesAndReports) {
     const Report kUnknownCyrix = {0, "Cyrix Unrecognized CPU Family:5 Model:2 Stepping:0"};
     const std::vector<Rec> kL2 = {{cache, 2, uni, 8, 64, 8192, 512 * kKB, 1},
                                   {cache, 3, uni, kFull, 64, 32768, 2 * kMB, 1, 2621440, kPackage}};
@@ -361,45 +330,70 @@ TEST(VendorCrafted, RecordsFeaturesAndReports) {
         const char* base;
         uint32_t signature;
         std::vector<Leaf> leaves;
+        const char* name;  // null: not compared
         std::vector<Rec> records;
-        std::vector<Report> reports;  // each collection's
-        ProcessorFeatures has, lacks;
-        std::set<uint16_t> package;
+        std::vector<Report> reports = {};  // each collection's
+        ProcessorFeatures has = None, lacks = None;
+        std::set<uint16_t> package = {};
     } rows[] = {
+        // Names: from the table or made up when there is no brand string.
+        {"AuthenticAMD0000580_K6_Chomper_CPUID.txt", 0, {kNoBrand}, "AMD K6(R)-2 Model 8 Processor", kK6},
+        {"AuthenticAMD", 0x662, {}, "AMD Athlon(tm)/Duron(tm) MP/XP Processor", {}},
+        // Base family 15 with extended family 1: family 16, printed in hex.
+        {"AuthenticAMD", 0x00100F42, {}, "AMD Family: 10 Model: 4 Stepping: 2 Processor", {}},
+        // Centaur and NSC consult no table: no brand string, no name.
+        {"CentaurHauls00006F8_CNB_Isaiah_CPUID.txt", 0, {kNoBrand}, "", kNano},
+        {kGeodeDump, 0, {kNoBrand}, "", kCyrixL1},
+        // Cyrix: the table, never the brand string.
+        {kCyrix, 0, {{1, 0x520, 0, 0, 0x005}}, "Cyrix M1 6x86", {}},
+        {kCyrix, 0, {{0x80000000, 0x80000004}, {0x80000002, 0x41524220, 0x444E}, {1, 0x601}}, "Cyrix MII (6x86MX)",
+         {}},
+        {kCyrix, 0, {{1, 0x5F3}}, "Cyrix Family: 5 Model: f Stepping: 3 CPU", {}},
+        // Transmeta: the text of its own leaves (63 characters at most), then the table.
+        {kCrusoe, 0, {kNoBrand}, "20030618 15:27 official release 4.4.3#1", kCrusoeRecords},
+        {kCrusoe, 0, {kNoBrand, kNoTransmetaText}, "Transmeta Crusoe TM3x00 / TM5x00", kCrusoeRecords},
+        {kCrusoe, 0, {kNoBrand, kNoTransmetaText, {1, 0x643, 0, 0, 0x0084893F}}, "Transmeta Crusoe TM5800",
+         kCrusoeRecords},
+        {kCrusoe, 0,
+         {kNoBrand, {0x80860003, kA, kA, kA, kA}, {0x80860004, kA, kA, kA, kA}, {0x80860005, kA, kA, kA, kA},
+          {0x80860006, kA, kA, kA, kA}},
+         "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", kCrusoeRecords},
         // 1 GB TLBs are read only below the maximum.
-        {"AuthenticAMD", 0x00100F42, kAMD, kL2, {{2, kUnknownWays}}, MC, None, {0x0B}},
-        {"AuthenticAMD", 0x00100F42, kAMDTo19, kL2AndGigabyteTLBs, {{2, kUnknownWays}}, MC, None, {0x0B}},
-        {"AuthenticAMD", 0x00100F42, {}, {}, {}, None, None, {}},
+        {"AuthenticAMD", 0x00100F42, kAMD, nullptr, kL2, {{2, kUnknownWays}}, MC, None, {0x0B}},
+        {"AuthenticAMD", 0x00100F42, kAMDTo19, nullptr, kL2AndGigabyteTLBs, {{2, kUnknownWays}}, MC, None, {0x0B}},
         // Nano: MT, PSE36 and RDTSCP never come through, DCA, SSE4.2 and AVX do; a line size of 0 reads 32.
         {"CentaurHauls00006F8_CNB_Isaiah_CPUID.txt", 0,
          {{1, 0x6F8, 0x00010800, 0x008863A9 | 1u << 18 | 1u << 20 | 1u << 28, 0xAFC9FBFF | kMT | 1u << 17},
           {0x80000001, 0, 0, 1, 0x20100800 | 1u << 27}, {0x80000005, 0, 0x08800880, 0x40100100, 0x40100140}},
-         {{tlb, 1, ins, 8, 0, 128, 0}, {tlb, 1, dat, 8, 0, 128, 0}, {cache, 1, dat, 16, 32, 2048, 64 * kKB},
-          {cache, 1, ins, 16, 64, 1024, 64 * kKB}, {cache, 2, dat, 8, 64, 16384, 1 * kMB}},
-         {}, XD | DCA | SSE4_2 | AVX, MT | PSE36 | RDTSCP, {}},
+         nullptr,
+         {kNano[0], kNano[1], {cache, 1, dat, 16, 32, 2048, 64 * kKB}, kNano[3], kNano[4]},
+         {}, XD | DCA | SSE4_2 | AVX, MT | PSE36 | RDTSCP},
         // Cyrix and NSC know the cache of models 4 and 5 with code 0x80.
-        {kCyrix, 0, {{0x80000000, 0x80000005}, {0x80000005, 0, 0, 0x80}}, kCyrixL1, {kUnknownCyrix}, None, None, {}},
-        {kCyrix, 0, {{0x80000000, 0x80000005}, {0x80000005, 0x11223344, 0x55667788, 0x40, 0x99AABBCC}}, kCyrixL1,
-         {kUnknownCyrix, {1, "Cyrix CPU F:5 M:2 S:0 unknown cache: 40; raw data: eax:11223344 ebx:55667788 "
-                             "ecx:00000040 edx: 99aabbcc - using defaults"}}, None, None, {}},
-        {kGeodeDump, 0, {{1, 0x552, 0, 0, 0x00808131}}, kCyrixL1, {}, None, None, {}},
-        {kGeodeDump, 0, {{1, 0x562, 0, 0, 0x00808131}, {0x80000005, 0, 0x7001, 0x22}}, kCyrixL1,
+        {kCyrix, 0, {{0x80000000, 0x80000005}, {0x80000005, 0, 0, 0x80}}, nullptr, kCyrixL1, {kUnknownCyrix}},
+        {kCyrix, 0, {{0x80000000, 0x80000005}, {0x80000005, 0x11223344, 0x55667788, 0x40, 0x99AABBCC}}, nullptr,
+         kCyrixL1, {kUnknownCyrix, {1, "Cyrix CPU F:5 M:2 S:0 unknown cache: 40; raw data: eax:11223344 ebx:55667788 "
+                             "ecx:00000040 edx: 99aabbcc - using defaults"}}},
+        {kGeodeDump, 0, {{1, 0x552, 0, 0, 0x00808131}}, nullptr, kCyrixL1},
+        {kGeodeDump, 0, {{1, 0x562, 0, 0, 0x00808131}, {0x80000005, 0, 0x7001, 0x22}}, nullptr, kCyrixL1,
          {{0, "NSC Unrecognized CPU Family:5 Model:6 Stepping:2"},
           {1, "NSC CPU F:5 M:6 S:2 unknown cache: 22; raw data: eax:00000000 ebx:00007001 ecx:00000022 edx: "
-              "00000000 - using defaults"}}, None, None, {}},
+              "00000000 - using defaults"}}},
         // Leaf 0x80000001 is not read by Cyrix and Transmeta. Transmeta TLBs: 255 + 1 entries of 0 ways, 63 + 1.
-        {kCyrix, 0, {{0x80000000, 0x80000001}, {0x80000001, 0x520, 0, 0, kExtended}}, {}, {}, None, kNotRead, {}},
+        {kCyrix, 0, {{0x80000000, 0x80000001}, {0x80000001, 0x520, 0, 0, kExtended}}, nullptr, {}, {}, None, kNotRead},
         {kCrusoe, 0,
          {{0x80000001, 0x543, 0, 0, 0x0081813F | kExtended}, {0x80000005, 0, 0x00FF003F},
           {0x80000006, 0, 0, 0, 0, 0x80000006}},
-         {{tlb, 0, dat, 0, 4096, 256, 1 * kMB, 0, 0, kNoSharer},
-          {tlb, 0, ins, 0, 4096, 64, 256 * kKB, 0, 0, kNoSharer}},
-         {}, None, kNotRead, {}},
+         nullptr,
+         {{tlb, 0, dat, 0, 4096, 256, kMB, 0, 0, kNoSharer}, {tlb, 0, ins, 0, 4096, 64, 256 * kKB, 0, 0, kNoSharer}},
+         {}, None, kNotRead},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
         ReportCapture capture;
         auto cpu = Collect(row.base, row.signature, row.leaves);
+        if (row.name) {
+            EXPECT_STREQ(row.name, cpu->GetName());
+        }
         ExpectRecords(*cpu, row.records, row.package);
         ExpectReports(capture, row.reports, 2);
         EXPECT_EQ(row.has.Bits(), (*cpu->GetFeatures() & row.has).Bits());
