@@ -1,14 +1,10 @@
-// The rules a host chooses with SetQuillDescriptionRules: the current rules
-// on AMD (Zen to Zen 4, Bulldozer family), Hygon, Centaur and Zhaoxin dumps
-// and with x2APIC ids past 255, and the classic rules unchanged.
-//
-// Expected values are decoded by hand from each dump: leaf 0x8000001D (AMD,
-// Hygon) or 4 (Centaur, Zhaoxin) gives EAX[7:5] level, EAX[4:0] type,
-// EAX[25:14]+1 sharers, EBX[31:22]+1 ways, ECX+1 sets of 64-byte lines;
-// processors share a cache when their APIC ids agree above the sharer bits.
-// Placement: 0x8000001E EBX[15:8]+1 threads per core (from family 17h) with
-// 0x80000008 ECX[7:0]+1 logical processors and ECX[15:12] their id width,
-// or leaf 0xB.
+// SetQuillDescriptionRules: the current rules on AMD, Hygon, Centaur and
+// Zhaoxin dumps and with x2APIC ids past 255; the classic rules unchanged.
+// Decoded by hand: leaf 0x8000001D (AMD, Hygon) or 4 gives EAX[7:5] level,
+// EAX[4:0] type, EAX[25:14]+1 sharers, EBX[31:22]+1 ways, ECX+1 sets of
+// 64-byte lines; sharers' APIC ids agree above the bits that number them.
+// Places: 0x8000001E EAX id, EBX[7:0] core, EBX[15:8]+1 threads (from family
+// 17h), 0x80000008 ECX[7:0]+1 logical processors of ECX[15:12] id bits; or 0xB.
 #include "TestSupport.h"
 
 #include "Quill.h"
