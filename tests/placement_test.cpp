@@ -1,121 +1,213 @@
-// Moving the thread onto a processor and back; the processor sets.
+// Moving the thread onto processors and back under faults, and out of memory:
+// every export answers, and the thread keeps its own affinity. The
+// non-throwing allocation of this test binary can be told to fail.
 #include "TestSupport.h"
 
 #include "PutThreadOnCPU.h"
+#include "Quill.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <new>
 #include <vector>
 
-TEST(Placement, IndicesCountTheSetBitsOfAHoledActiveMask) {
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    QuillSimSetSystemInfo(3, 0xB);  // bits 0, 1 and 3
-    const uint32_t expected[] = {0, 1, 3};
-    for (uint32_t index = 0; index < 3; ++index) {
-        PutThreadOnCPU placement;
-        placement.MoveToProcessor(index);
-        EXPECT_EQ(kPlacementOK, placement.m_status);
-        EXPECT_EQ(expected[index], placement.m_targetBit);
-        EXPECT_EQ(uint64_t(1) << expected[index], placement.m_targetMask);
-        EXPECT_EQ(expected[index], QuillSimCurrentProcessor());
-        EXPECT_EQ(0xFu, placement.m_previousMask);
+namespace {
+std::atomic<bool> g_failNothrowAllocation{false};
+// Allocations still to succeed before one fails; negative: none fails.
+std::atomic<long> g_allocationsBeforeFailure{-1};
+
+bool ThisAllocationFails() {
+    long left = g_allocationsBeforeFailure.load();
+    while (left >= 0)
+        if (g_allocationsBeforeFailure.compare_exchange_weak(left, left - 1)) return left == 0;
+    return false;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (ThisAllocationFails()) throw std::bad_alloc();
+    if (void* pointer = std::malloc(size != 0 ? size : 1)) return pointer;
+    throw std::bad_alloc();
+}
+// GCC takes the replacement's free for one that does not match new.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* pointer) noexcept { std::free(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { std::free(pointer); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (g_failNothrowAllocation.load()) return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
     }
-    QuillSimResetCounters();
-    PutThreadOnCPU beyond;
-    beyond.MoveToProcessor(3);
-    EXPECT_EQ(kPlacementNoSuchProcessor, beyond.m_status);
-    EXPECT_EQ(0u, beyond.m_previousMask);
-    EXPECT_EQ(0u, QuillSimAffinityCallCount());
+}
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { ::operator delete(pointer); }
+
+namespace {
+struct FailingAllocation {
+    FailingAllocation() { g_failNothrowAllocation = true; }
+    ~FailingAllocation() { g_failNothrowAllocation = false; }
+};
+
+void Silence(int32_t, const char*) {}
+
+// Runs `call` with each of its allocations failing in turn, then once without
+// a failure; `check` runs after each call. Nothing may escape the library.
+void WithEachAllocationFailing(const std::function<void()>& call, const std::function<void()>& check) {
+    SetQuillErrorReportCallback(&Silence);  // a capturing callback would allocate
+    for (long n = 0;; ++n) {
+        g_allocationsBeforeFailure = n;
+        EXPECT_NO_THROW(call()) << "allocation " << n << " failing";
+        const bool failed = g_allocationsBeforeFailure.load() < 0;
+        g_allocationsBeforeFailure = -1;
+        check();
+        if (!failed) break;
+    }
+    SetQuillErrorReportCallback(nullptr);
 }
 
-TEST(Placement, AnEmptyActiveMaskIsTakenFromTheCount) {
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    QuillSimSetSystemInfo(4, 0);
-    uint64_t mask = 0;
-    EXPECT_EQ(4u, GetSystemProcessors(&mask));
-    EXPECT_EQ(0xFu, mask);
-    QuillSimSetSystemInfo(0, 0);
-    EXPECT_EQ(1u, GetSystemProcessors(&mask));
-    EXPECT_EQ(1u, mask);
+// The sharing ids of every cache of every stored record.
+std::vector<uint16_t> SharingIDs(MachineDescription& machine) {
+    std::vector<uint16_t> ids;
+    for (uint32_t i = 0; i < machine.GetNumCollected(); ++i) {
+        CPUDescription* cpu = machine.GetCPUDescriptionByIndex(i);
+        for (uint32_t c = 0; CacheDescription* cache = cpu->GetCache(c); ++c) {
+            auto* extended = static_cast<CacheDescriptionExtended*>(cache);
+            for (uint32_t s = 0; s < extended->GetNumSharingIDs(); ++s) ids.push_back(extended->GetSharingID(s));
+            ids.push_back(0xFFFF);
+        }
+    }
+    return ids;
 }
 
-TEST(Placement, SuccessfulMoveIsRestoredWithTheOldMaskAndOneYield) {
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    QuillSimSetCurrentProcessor(1);
-    {
-        PutThreadOnCPU placement;
-        placement.MoveToProcessor(2);
-        EXPECT_EQ(2u, QuillSimCurrentProcessor());
-        EXPECT_EQ(0x4u, QuillSimThreadAffinity());
+void ReadHypervisor(CPUDescription* cpu) {
+    if (HypervisorDescription* hv = static_cast<CPUDescriptionExtended*>(cpu)->GetHypervisorDescription())
+        hv->Release();
+}
+
+const char kZen5[] = "AuthenticAMD_Zen5_2cpu_under_hypervisor.txt";
+
+// The exports that move the thread, with the answer each gives when nothing
+// can be allocated.
+struct Export {
+    const char* name;
+    uint64_t (*call)();
+    uint64_t answerWithoutMemory;
+};
+const Export kMovingExports[] = {
+    {"GetMachineDescription",
+     [] {
+         MachinePtr machine(GetMachineDescription());
+         if (machine && machine->GetNumCollected() != 0)
+             ReadHypervisor(machine->GetCPUDescriptionByIndex(machine->GetNumCollected() - 1));
+         return uint64_t(machine != nullptr);
+     },
+     0},
+    {"GetCPUDescription",
+     [] {
+         CPUDescription* cpu = GetCPUDescription();
+         if (cpu) {
+             ReadHypervisor(cpu);
+             cpu->Release();
+         }
+         return uint64_t(cpu != nullptr);
+     },
+     0},
+    {"NumPackages", [] { return uint64_t(NumPackages()); }, 1},
+    {"MaxCoresPerPackage", [] { return uint64_t(MaxCoresPerPackage()); }, 1},
+    {"HyperThreaded", [] { return uint64_t(HyperThreaded()); }, 0},
+    {"LogicalProcessorsPerCore", [] { return uint64_t(LogicalProcessorsPerCore()); }, 1},
+    {"DataCacheSize", [] { return DataCacheSize(2); }, 0},
+    {"DataCacheEntrySize", [] { return uint64_t(DataCacheEntrySize(2)); }, 0},
+    {"DataCacheEntryType", [] { return uint64_t(DataCacheEntryType(1)); }, 0},
+};
+}  // namespace
+
+// Faults in the platform's processor sets and moves, seen through the machine
+// description: what it holds, how often the thread moved and yielded, what
+// was reported; and the thread ends with the affinity it had.
+TEST(Placement, FaultsAreAnsweredThroughTheMachineAndTheThreadIsPutBack) {
+    struct Case {
+        const char* what;
+        uint32_t count;  // the system's, with its active mask; ~0u: as created
+        uint64_t active, processMask, affinity;
+        uint32_t refusedMoveTo, refusalError, processMaskError;
+        std::vector<uint64_t> slots;  // 1, 4, 2, 5 and the APIC ids collected
+        uint64_t moves, yields;
+        const char* report;
+        int32_t severity;
+    };
+    const char kUnable1[] =
+        "Unable to gather CPU information on CPU 1. The current process cannot access the requested processor.";
+    const char kUnable2[] =
+        "Unable to gather CPU information on CPU 2. The current process cannot access the requested processor.";
+    const char kFailed[] = "CPU information collection failed! Assuming minimal functionality.";
+    const char kNoMask[] = "Failed to retrieve processor affinity mask for this process. OS err code 1450 [0x000005aa]";
+    // Moves: one out and one back per processor and pass; a pass over the
+    // processors is repeated, four passes at most, while one is missing.
+    const Case cases[] = {
+        {"no fault", ~0u, 0, 0, 0x6, 0, 0, 0, {4, 0xF, 4, 0xF, 0, 1, 2, 3}, 8, 8, nullptr, 0},
+        {"holed active mask", 3, 0xB, 0, 0x6, 0, 0, 0, {3, 0xB, 4, 0xF, 0, 1, 3}, 6, 6, nullptr, 0},
+        {"no active mask", 4, 0, 0, 0x6, 0, 0, 0, {4, 0xF, 4, 0xF, 0, 1, 2, 3}, 8, 8, nullptr, 0},
+        {"processor count 0", 0, 0, 0, 0x1, 0, 0, 0, {1, 0x1, 4, 0xF, 0}, 2, 2, nullptr, 0},
+        {"process without processor 1", ~0u, 0, 0xD, 0x8, 0, 0, 0, {4, 0xF, 3, 0xD, 0, 2, 3}, 24, 24, kUnable1, 0},
+        {"move refused, error 87", ~0u, 0, 0, 0x8, 2, 87, 0, {4, 0xF, 4, 0xF, 0, 1, 3}, 28, 24, kUnable2, 0},
+        {"move refused, error 5", ~0u, 0, 0, 0x8, 1, 5, 0, {4, 0xF, 4, 0xF, 0, 1, 2, 3}, 7, 6, kFailed, 2},
+        {"process mask query failing", ~0u, 0, 0, 0x6, 0, 0, 1450, {4, 0xF, 1, 0x1, 0}, 8, 8, kNoMask, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReportCapture capture;
+        CreateSimpleMachine(4, "GenuineIntel", 1, 0x633);
+        ClearAllCachedMachineDescriptors();
+        if (c.count != ~0u) QuillSimSetSystemInfo(c.count, c.active);
+        if (c.processMask != 0) QuillSimSetProcessMask(c.processMask);
+        ASSERT_EQ(0, QuillSimSetThreadAffinity(c.affinity));
+        const uint32_t processor = QuillSimCurrentProcessor();
+        QuillSimRefuseMoveTo(c.refusedMoveTo, c.refusalError);
+        QuillSimFailProcessMaskQuery(c.processMaskError);
         QuillSimResetCounters();
-        placement.Restore();
-        EXPECT_EQ(0xFu, QuillSimThreadAffinity());
-        EXPECT_EQ(1u, QuillSimAffinityCallCount());
-        EXPECT_EQ(1u, QuillSimYieldCount());
-        placement.Restore();  // once only
-        EXPECT_EQ(1u, QuillSimAffinityCallCount());
+        MachinePtr machine(GetMachineDescription());
+        EXPECT_EQ(std::make_pair(c.moves, c.yields), std::make_pair(QuillSimAffinityCallCount(), QuillSimYieldCount()));
+        std::vector<uint64_t> slots = {machine->GetNumProcessors(), machine->GetActiveProcessorMask(),
+                                       machine->GetNumProcessorsInProcess(), machine->GetProcessProcessorMask()};
+        for (uint32_t i = 0; i < machine->GetNumCollected(); ++i)
+            slots.push_back(static_cast<CPUDescriptionExtended*>(machine->GetCPUDescriptionByIndex(i))->GetAPICID());
+        EXPECT_EQ(c.slots, slots);
+        EXPECT_EQ(c.slots[2], NumLogicalProcessorsInCurrentProcess());
+        machine->CollectByScheduling(2);
+        machine->GetCPUDescription(kCurrentProcessor);
+        ReadHypervisor(machine->GetCPUDescriptionByIndex(0));
+        EXPECT_EQ(std::make_pair(c.affinity, processor), std::make_pair(QuillSimThreadAffinity(), QuillSimCurrentProcessor()));
+        // Reported once, but the failing query at every asking; nothing without a fault.
+        const size_t reports = c.report ? capture.Count(c.report) : 0;
+        EXPECT_EQ(reports, c.report ? capture.CountWithSeverity(c.report, c.severity) : capture.Reports().size());
+        EXPECT_TRUE(c.report == kNoMask ? reports > 1 : reports == (c.report ? 1u : 0u)) << reports;
+        QuillSimClearFaults();
     }
-    EXPECT_EQ(1u, QuillSimAffinityCallCount());
 }
 
-TEST(Placement, CurrentProcessorMeansNoMoveAndNothingToRestore) {
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    QuillSimSetCurrentProcessor(3);
-    {
-        PutThreadOnCPU placement;
-        placement.MoveToProcessor(kCurrentProcessor);
-        EXPECT_EQ(0x80000000u, placement.m_previousMask);
-        EXPECT_EQ(kPlacementOK, placement.m_status);
-    }
-    EXPECT_EQ(0u, QuillSimAffinityCallCount());
-    EXPECT_EQ(0u, QuillSimYieldCount());
-    EXPECT_EQ(3u, QuillSimCurrentProcessor());
-}
-
-TEST(Placement, ProcessorOutsideTheProcessIsNotPermittedWithoutAsking) {
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    QuillSimSetProcessMask(0xC);
-    PutThreadOnCPU placement;
-    placement.MoveToProcessor(0);
-    EXPECT_EQ(kPlacementNotPermitted, placement.m_status);
-    EXPECT_EQ(0u, placement.m_previousMask);
-    EXPECT_EQ(0u, QuillSimAffinityCallCount());
-    EXPECT_EQ(2u, QuillSimCurrentProcessor());
-}
-
-TEST(Placement, RefusedMovesMapError87ToNotPermittedAndOthersToFailed) {
-    ASSERT_EQ(0, QuillSimCreateMachine(4));
-    QuillSimRefuseMoveTo(1, 87);
-    QuillSimRefuseMoveTo(2, 5);
-    PutThreadOnCPU refused87;
-    refused87.MoveToProcessor(1);
-    EXPECT_EQ(kPlacementNotPermitted, refused87.m_status);
-    PutThreadOnCPU refused5;
-    refused5.MoveToProcessor(2);
-    EXPECT_EQ(kPlacementFailed, refused5.m_status);
-    EXPECT_EQ(0u, refused5.m_previousMask);
-    EXPECT_EQ(0u, QuillSimCurrentProcessor());
-    EXPECT_EQ(0u, QuillSimYieldCount());
-}
-
-TEST(Placement, ProcessSetCountsItsBitsAndFallsBackToProcessorZero) {
+// A thread pinned anywhere, processor 31 alone included, gets exactly its own
+// affinity back from every export that moves it.
+TEST(Placement, EveryMovingExportPutsBackTheThreadsOwnAffinity) {
     ReportCapture capture;
-    ASSERT_EQ(0, QuillSimCreateMachine(8));
-    QuillSimSetProcessMask(0xA5);
-    EXPECT_EQ(4u, NumLogicalProcessorsInCurrentProcess());
-    QuillSimFailProcessMaskQuery(1450);
-    uint64_t mask = 0;
-    EXPECT_EQ(1u, GetProcessProcessors(&mask));
-    EXPECT_EQ(1u, mask);
-    EXPECT_EQ(1u, NumLogicalProcessorsInCurrentProcess());
-    ASSERT_EQ(2u, capture.Reports().size());
-    EXPECT_EQ("Failed to retrieve processor affinity mask for this process. OS err code 1450 [0x000005aa]",
-              capture.Reports()[0].message);
-    EXPECT_EQ(3, capture.Reports()[0].severity);
-    // Processor 0 only: a move elsewhere is not permitted.
-    PutThreadOnCPU placement;
-    placement.MoveToProcessor(2);
-    EXPECT_EQ(kPlacementNotPermitted, placement.m_status);
+    CreateSimpleMachine(64, "GenuineIntel", 1, 0x633);
+    SetCPUIDAll(0x40000000, 0, 0x40000001, 0x4D4D5658, 0x4D4D5658, 0x4D4D5658);  // "XVMM"
+    std::vector<uint64_t> masks = {0xC0000000, 0x80000001, 0xFFFFFFFF00000000, 0x8000000080000000, ~uint64_t(0)};
+    for (uint32_t bit = 0; bit < 64; ++bit) masks.push_back(uint64_t(1) << bit);
+    for (uint64_t mask : masks) {
+        ASSERT_EQ(0, QuillSimSetThreadAffinity(mask));
+        for (const Export& e : kMovingExports) {
+            e.call();
+            EXPECT_EQ(mask, QuillSimThreadAffinity()) << e.name;
+        }
+    }
+    EXPECT_NE(0, QuillSimSetThreadAffinity(0));
 }
 
 TEST(Placement, PriorityIsPutBackAndAFailedChangeIsReported) {
@@ -123,7 +215,6 @@ TEST(Placement, PriorityIsPutBackAndAFailedChangeIsReported) {
     ASSERT_EQ(0, QuillSimCreateMachine(2));
     platform::HANDLE thread = platform::GetCurrentThread();
     EXPECT_EQ(0, SetPriorityKeepPrevious(thread, 2));
-    EXPECT_EQ(2, platform::GetThreadPriority(thread));
     {
         PutThreadOnCPU placement;
         placement.m_savedPriority = SetPriorityKeepPrevious(thread, 1);
@@ -133,45 +224,66 @@ TEST(Placement, PriorityIsPutBackAndAFailedChangeIsReported) {
     EXPECT_TRUE(capture.Reports().empty());
     QuillSimFailSetThreadPriority(1);
     EXPECT_EQ(2, SetPriorityKeepPrevious(thread, 0));
-    ASSERT_EQ(1u, capture.Reports().size());
-    EXPECT_EQ("Failed to change thread priority.", capture.Reports()[0].message);
-    EXPECT_EQ(1, capture.Reports()[0].severity);
+    EXPECT_EQ(1u, capture.CountWithSeverity("Failed to change thread priority.", 1));
 }
 
-// A thread pinned anywhere, processor 31 alone included, gets exactly its own
-// affinity back from every query that moves it.
-TEST(Placement, EveryMovingQueryPutsBackTheThreadsOwnAffinity) {
-    ReportCapture capture;
-    CreateSimpleMachine(64, "GenuineIntel", 1, 0x633);
-    SetCPUIDAll(0x40000000, 0, 0x40000001, 0x4D4D5658, 0x4D4D5658, 0x4D4D5658);  // "XVMM"
-    using Query = void (*)();
-    const Query queries[] = {
-        [] {
-            MachinePtr machine(GetMachineDescription());
-            auto* cpu = static_cast<CPUDescriptionExtended*>(machine->GetCPUDescriptionByIndex(5));
-            if (HypervisorDescription* hv = cpu->GetHypervisorDescription()) hv->Release();
-        },
-        [] {
-            auto* cpu = static_cast<CPUDescriptionExtended*>(GetCPUDescription());
-            if (HypervisorDescription* hv = cpu->GetHypervisorDescription()) hv->Release();
-            cpu->Release();
-        },
-        [] { NumPackages(); },
-        [] { MaxCoresPerPackage(); },
-        [] { HyperThreaded(); },
-        [] { LogicalProcessorsPerCore(); },
-        [] { DataCacheSize(1); },
-        [] { DataCacheEntrySize(1); },
-        [] { DataCacheEntryType(1); },
-    };
-    std::vector<uint64_t> masks = {0xC0000000, 0x80000001, 0xFFFFFFFF00000000, 0x8000000080000000, ~uint64_t(0)};
-    for (uint32_t bit = 0; bit < 64; ++bit) masks.push_back(uint64_t(1) << bit);
-    for (uint64_t mask : masks) {
-        ASSERT_EQ(0, QuillSimSetThreadAffinity(mask));
-        for (size_t query = 0; query < sizeof queries / sizeof queries[0]; ++query) {
-            queries[query]();
-            EXPECT_EQ(mask, QuillSimThreadAffinity()) << "query " << query;
-        }
+// Every export with each of its allocations failing: no throw, the thread's
+// affinity kept; with none possible, each answers its default silently.
+TEST(OutOfMemory, ExportsNeverThrowAndAnswerTheirDefaults) {
+    LoadDump(kZen5);
+    ASSERT_EQ(254, MaxCoresPerPackage());  // the machine answers when memory is there
+    const uint64_t affinity = QuillSimThreadAffinity();
+    ASSERT_EQ(0x3u, affinity);
+    for (const Export& e : kMovingExports) {
+        SCOPED_TRACE(e.name);
+        WithEachAllocationFailing([&] { e.call(); }, [&] { EXPECT_EQ(affinity, QuillSimThreadAffinity()); });
+        ReportCapture capture;
+        FailingAllocation failing;
+        EXPECT_EQ(e.answerWithoutMemory, e.call());
+        EXPECT_TRUE(capture.Reports().empty());
     }
-    EXPECT_NE(0, QuillSimSetThreadAffinity(0));
+    // A collector that cannot be made: a failed collection.
+    CPUData record(false);
+    ReportCapture capture;
+    {
+        FailingAllocation failing;
+        EXPECT_EQ(-3, CollectCPUData(record, 1));
+    }
+    EXPECT_EQ(1u, capture.Count("CPU information collection failed! Assuming minimal functionality."));
+    EXPECT_STREQ("AuthenticAMD", record.GetVendorString());
+    EXPECT_STREQ("", record.GetName());
+    EXPECT_EQ(affinity, QuillSimThreadAffinity());
+    EXPECT_EQ(0, CollectCPUData(record, 1));
+    EXPECT_EQ(0x70, record.GetInitialAPICID());
+}
+
+// Slots 7, 8 and 13 may store a record: out of memory there answers as if
+// nothing were found and leaves the machine exactly as it was.
+TEST(OutOfMemory, LookupsThatStoreARecordNeverThrow) {
+    LoadDump(kZen5);
+    using Lookup = bool (*)(MachineDescription&);  // true: a record was answered
+    const Lookup lookups[] = {
+        [](MachineDescription& m) { return m.GetCPUDescription(kCurrentProcessor) != nullptr; },
+        [](MachineDescription& m) { return m.GetCPUDescriptionByIndex(1) != nullptr; },
+        [](MachineDescription& m) { return m.CollectByScheduling(1) == 2; },
+    };
+    for (const Lookup lookup : lookups) {
+        // A machine that holds processor 0 only, the thread then on processor 1.
+        QuillSimSetProcessMask(0x1);
+        MachinePtr machine(GetMachineDescription());
+        ASSERT_EQ(1u, machine->GetNumCollected());
+        QuillSimSetProcessMask(0x3);
+        QuillSimSetCurrentProcessor(1);
+        const std::vector<uint16_t> before = SharingIDs(*machine);
+        bool answered = false;
+        WithEachAllocationFailing([&] { answered = lookup(*machine); },
+                                  [&] {
+                                      if (answered) return;
+                                      EXPECT_EQ(1u, machine->GetNumCollected());
+                                      EXPECT_EQ(before, SharingIDs(*machine));
+                                  });
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(2u, machine->GetNumCollected());
+        EXPECT_NE(before, SharingIDs(*machine));  // the stored record learnt its sharer
+    }
 }

@@ -1,7 +1,11 @@
-// Reports reach the host's callbacks, or standard error when it installed none.
+// Reports, the exports that need no description object, interface casts and
+// the vendor table.
 #include "TestSupport.h"
 
+#include "CPUFunctions.h"
+#include "CPUVendor.h"
 #include "QuillPlatform.h"
+#include "RawCPUIDData.h"
 
 #include <gtest/gtest.h>
 
@@ -19,83 +23,50 @@ void Detailed(int32_t severity, const char* file, int32_t line, const char* revi
 }
 void Simple(int32_t severity, const char* text) { g_calls.push_back("simple " + std::to_string(severity) + " " + text); }
 void OtherDetailed(int32_t, const char*, int32_t, const char*, const char*) {}
-
-// Installs the simple callback from inside the detailed one.
-void DetailedInstallingSimple(int32_t, const char*, int32_t, const char*, const char*) {
-    g_calls.push_back("detailed");
+void DetailedInstallingSimple(int32_t severity, const char* file, int32_t line, const char* revision, const char* text) {
+    Detailed(severity, file, line, revision, text);
     SetQuillErrorReportCallback(&Simple);
+}
+
+// One report with these callbacks installed; returns what reached standard error.
+std::string Report(DetailedErrorReportCallback detailed, ErrorReportCallback simple, bool holds, const char* message) {
+    SetQuillDetailedErrorReportCallback(detailed);
+    SetQuillErrorReportCallback(simple);
+    g_calls.clear();
+    testing::internal::CaptureStderr();
+    ReportError(holds, "f.cpp", 7, 1, message, "rev");
+    return testing::internal::GetCapturedStderr();
 }
 }  // namespace
 
-TEST(Reporting, WithoutCallbacksOneLineGoesToStandardError) {
-    testing::internal::CaptureStderr();
-    ReportError(false, "lib/Some.cpp", 42, 2, "something odd", "$Id$");
-    EXPECT_EQ("lib/Some.cpp(42): something odd\n", testing::internal::GetCapturedStderr());
-}
-
-TEST(Reporting, AHoldingConditionProducesNothing) {
-    SetQuillDetailedErrorReportCallback(&Detailed);
-    SetQuillErrorReportCallback(&Simple);
-    testing::internal::CaptureStderr();
-    ReportError(true, "f.cpp", 1, 3, "never", "$Id$");
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    EXPECT_TRUE(g_calls.empty());
-}
-
-TEST(Reporting, DetailedCallbackGetsFiveValuesAndSilencesStandardError) {
-    SetQuillDetailedErrorReportCallback(&Detailed);
-    testing::internal::CaptureStderr();
-    ReportError(false, "f.cpp", 7, 1, "msg", "$Id: f.cpp $");
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    ASSERT_EQ(1u, g_calls.size());
-    EXPECT_EQ("detailed 1 f.cpp 7 $Id: f.cpp $ msg", g_calls[0]);
-}
-
-TEST(Reporting, BothCallbacksDetailedFirstThenFormattedLine) {
-    SetQuillDetailedErrorReportCallback(&Detailed);
-    SetQuillErrorReportCallback(&Simple);
-    ReportError(false, "f.cpp", 9, 0, nullptr, "rev");
-    ASSERT_EQ(2u, g_calls.size());
-    EXPECT_EQ("detailed 0 f.cpp 9 rev <NULL>", g_calls[0]);
-    EXPECT_EQ("simple 0 f.cpp(9): <NULL>", g_calls[1]);
-}
-
-TEST(Reporting, SimpleCallbackInstalledDuringTheDetailedOneIsCalledButStandardErrorIsNot) {
-    SetQuillDetailedErrorReportCallback(&DetailedInstallingSimple);
-    testing::internal::CaptureStderr();
-    ReportError(false, "f.cpp", 1, 2, "m", "rev");
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    ASSERT_EQ(2u, g_calls.size());
-    EXPECT_EQ("simple 2 f.cpp(1): m", g_calls[1]);
-}
-
-TEST(Reporting, OnlySimpleCallbackStillSilencesStandardErrorAndANullOneIsSkipped) {
-    SetQuillErrorReportCallback(&Simple);
-    testing::internal::CaptureStderr();
-    ReportError(false, "a.cpp", 3, 2, "x", "rev");
-    SetQuillErrorReportCallback(nullptr);
-    ReportError(false, "a.cpp", 4, 2, "y", "rev");
-    EXPECT_EQ("a.cpp(4): y\n", testing::internal::GetCapturedStderr());
-    EXPECT_EQ(std::vector<std::string>{"simple 2 a.cpp(3): x"}, g_calls);
-}
-
-TEST(Reporting, LongMessagesAreCutToTheBuffer) {
-    SetQuillErrorReportCallback(&Simple);
-    const std::string message(2000, 'm');
-    ReportError(false, "f.cpp", 5, 2, message.c_str(), "rev");
-    ASSERT_EQ(1u, g_calls.size());
-    const std::string text = g_calls[0].substr(std::string("simple 2 ").size());
-    EXPECT_EQ(1023u, text.size());
-    EXPECT_EQ("f.cpp(5): mmm", text.substr(0, 13));
-}
-
-TEST(Reporting, DetailedSetterReturnsThePreviousCallbackAndLeavesTheSimpleOne) {
+TEST(Reporting, CallbacksGetTheReportAndStandardErrorOnlyWithoutThem) {
+    struct Case { DetailedErrorReportCallback detailed; ErrorReportCallback simple; bool holds; const char* message;
+                  const char* standardError; std::vector<std::string> calls; };
+    const Case cases[] = {
+        {nullptr, nullptr, false, "odd", "f.cpp(7): odd\n", {}},
+        {&Detailed, &Simple, true, "never", "", {}},
+        {&Detailed, nullptr, false, "msg", "", {"detailed 1 f.cpp 7 rev msg"}},
+        {&Detailed, &Simple, false, nullptr, "", {"detailed 1 f.cpp 7 rev <NULL>", "simple 1 f.cpp(7): <NULL>"}},
+        // Installed during the report: called, and standard error stays silent.
+        {&DetailedInstallingSimple, nullptr, false, "m", "", {"detailed 1 f.cpp 7 rev m", "simple 1 f.cpp(7): m"}},
+        {nullptr, &Simple, false, "x", "", {"simple 1 f.cpp(7): x"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.standardError, Report(c.detailed, c.simple, c.holds, c.message)) << c.message;
+        EXPECT_EQ(c.calls, g_calls) << c.message;
+    }
+    const std::string longMessage(2000, 'm');  // cut to the 1024-byte buffer
+    Report(nullptr, &Simple, false, longMessage.c_str());
+    EXPECT_EQ(std::vector<std::string>{"simple 1 f.cpp(7): " + std::string(1023 - 10, 'm')}, g_calls);
+    // The detailed setter answers the previous callback and leaves the simple one.
+    SetQuillDetailedErrorReportCallback(nullptr);
     EXPECT_EQ(nullptr, SetQuillDetailedErrorReportCallback(&Detailed));
-    SetQuillErrorReportCallback(&Simple);
     EXPECT_EQ(&Detailed, SetQuillDetailedErrorReportCallback(&OtherDetailed));
     EXPECT_EQ(&OtherDetailed, SetQuillDetailedErrorReportCallback(nullptr));
-    ReportError(false, "f.cpp", 1, 1, "still simple", "rev");
-    EXPECT_EQ(std::vector<std::string>{"simple 1 f.cpp(1): still simple"}, g_calls);
+    g_calls.clear();
+    ReportError(false, "f.cpp", 1, 0, "still simple", "rev");
+    EXPECT_EQ(std::vector<std::string>{"simple 0 f.cpp(1): still simple"}, g_calls);
+    SetQuillErrorReportCallback(nullptr);
 }
 
 TEST(Reporting, SitesUseTheConditionTextAndWarnOnce) {
@@ -110,4 +81,84 @@ TEST(Reporting, SitesUseTheConditionTextAndWarnOnce) {
     EXPECT_EQ("$Id: reporting_test.cpp $", capture.Reports()[0].revision);
     EXPECT_EQ("tests/reporting_test.cpp", capture.Reports()[0].file);
     EXPECT_EQ("s_warnedAboutSomething", capture.Reports()[1].message);
+}
+
+TEST(SimpleQueries, CountsAndLeaf1OfTheProcessorTheThreadRunsOn) {
+    CreateSimpleMachine(4, "GenuineIntel", 0xD, 0x0FFF3F6A, 0x178BFBFF, 0xFFFFFFFF);
+    EXPECT_EQ(4u, NumLogicalProcessors());
+    QuillSimSetCPUID(2, 1, 0, 0x306C3, 0x2A000000, 0, 0);
+    QuillSimSetCurrentProcessor(2);
+    EXPECT_EQ(0x2Au, CurrProcessorID(false));
+    QuillSimSetCurrentProcessor(3);
+    EXPECT_EQ(3u, CurrProcessorID(true));
+    EXPECT_EQ(0x178BFBFF00003F6Aull, GetProcessorFeatureDescriptor(12345));  // EDX, and EAX's low 16 bits
+    QuillSimSetSystemInfo(0, 0);
+    EXPECT_EQ(1u, NumLogicalProcessors());
+}
+
+TEST(SimpleQueries, WithoutStandardLeavesTheCheckedQueriesAnswerZeroAndSkipLeaf1) {
+    ASSERT_EQ(0, QuillSimCreateMachine(1));
+    QuillSimSetCPUID(0, 1, 0, 0x633, 0x05000000, 0, 0xFFFFFFFF);  // leaf 0 answers zeros
+    QuillSimResetCounters();
+    EXPECT_EQ(0u, CurrProcessorID(false));
+    EXPECT_EQ(0u, GetProcessorFeatureDescriptor(0));
+    EXPECT_EQ(0u, CurrProcessorID(false));
+    EXPECT_EQ(1u, QuillSimCPUIDCount());  // leaf 0 once for the whole process, leaf 1 never
+    EXPECT_EQ(5u, CurrProcessorID(true));
+    char vendor[13] = {0};
+    EXPECT_FALSE(ReadCPUVendorString(vendor));
+    EXPECT_FALSE(ReadCPUVendorString(vendor));
+    EXPECT_STREQ("< Unknown > ", vendor);
+    EXPECT_EQ(3u, QuillSimCPUIDCount());
+    OverrideInternalSafetyChecks(true);
+    EXPECT_EQ(5u, CurrProcessorID(false));
+    EXPECT_EQ(0xFFFFFFFF00000633ull, GetProcessorFeatureDescriptor(0));
+}
+
+TEST(SimpleQueries, CastsPassThePointerForVersions0And1Only) {
+    ReportCapture capture;
+    int object = 0;
+    void* const p = &object;
+    for (uint32_t version : {0u, 1u, 2u, 7u}) {
+        const bool supported = version < 2;
+        void* const before = supported ? nullptr : p;  // what the cast must overwrite
+        auto* cache = static_cast<CacheDescription*>(before);
+        auto* cpu = static_cast<CPUDescription*>(before);
+        auto* machine = static_cast<MachineDescription*>(before);
+        EXPECT_EQ(supported, CastCacheDescription(version, static_cast<CacheDescription*>(p), &cache));
+        EXPECT_EQ(supported, CastCPUDescription(version, static_cast<CPUDescription*>(p), &cpu));
+        EXPECT_EQ(supported, CastMachineDescription(version, static_cast<MachineDescription*>(p), &machine));
+        for (void* out : {static_cast<void*>(cache), static_cast<void*>(cpu), static_cast<void*>(machine)})
+            EXPECT_EQ(supported ? p : nullptr, out) << version;
+        EXPECT_FALSE(CastCacheDescription(version, cache, nullptr) || CastCPUDescription(version, cpu, nullptr) ||
+                     CastMachineDescription(version, machine, nullptr));
+    }
+    EXPECT_EQ(6u, capture.Reports().size());
+    for (const char* name : {"CastCacheDescription", "CastCPUDescription", "CastMachineDescription"})
+        EXPECT_EQ(2u, capture.CountWithSeverity(std::string(name) + ": Requested unsupported interface version.", 2));
+}
+
+TEST(VendorTable, LookupsStayInTheirHalfAndCompareTwelveCharacters) {
+    uint32_t count = 0;
+    const CPUVendorEntry* row = GetCPUVendorTable(&count);
+    EXPECT_EQ(23u, count);
+    EXPECT_STREQ(row[0].vendor, row[22].vendor);
+    EXPECT_STREQ("<Hypervisor>", row[14].vendor);
+    struct ByID { uint32_t id; bool hypervisor; uint32_t row; };
+    const ByID byID[] = {{0, false, 0}, {0, true, 14}, {3, false, 9}, {2, false, 2}, {5, false, 5}, {12, false, 0},
+                         {0xFFFFFFFF, false, 0}, {3, true, 14}, {5, true, 18}, {7, true, 20}, {8, true, 14}};
+    for (const ByID& c : byID) EXPECT_EQ(row + c.row, FindVendorByID(c.id, c.hypervisor)) << c.id << " " << c.hypervisor;
+    // Not NUL-terminated: only twelve characters count.
+    const char intel[16] = {'G', 'e', 'n', 'u', 'i', 'n', 'e', 'I', 'n', 't', 'e', 'l', 'X', 'Y', 'Z', 'W'};
+    const char kvm[13] = {'K', 'V', 'M', 'K', 'V', 'M', 'K', 'V', 'M', 0, 0, 0, 0};
+    struct ByString { const char* vendor; bool hypervisor; uint32_t row; };
+    const ByString byString[] = {  // row 14 is compared before the processor half's search stops
+        {"AMD ISBETTER", false, 3}, {"TransmetaCPU", false, 6}, {"Microsoft Hv", true, 15}, {"Microsoft Hv", false, 0},
+        {"<Hypervisor>", false, 14}, {"NoSuchVendor", false, 0}, {"NoSuchVendor", true, 0},   {intel, false, 1},
+        {kvm, true, 21},             {"KVMKVMKVMKVM", true, 20},  {"XenVMMXenVMM", true, 17}};
+    for (const ByString& c : byString)
+        EXPECT_EQ(row + c.row, FindVendorByString(c.vendor, c.hypervisor)) << c.row << " " << c.hypervisor;
+    EXPECT_STREQ("GenuineIntel", GetCPUVendorIDString(kVendorIntel));
+    EXPECT_STREQ("Vortex86 SoC", GetCPUVendorIDString(kVendorVortex86));
+    EXPECT_STREQ("< Unknown > ", GetCPUVendorIDString(99));
 }
