@@ -54,7 +54,7 @@ levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
     numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,
     activeProcessorMask=U64, processProcessorMask=U64, numLogicalProcessorsAllGroups=U32,
-    rules={"spec", "current"}, processors=[processor], reports=[dict(severity=I32, file=str, line=I32, message=str)],
+    rules={"classic", "current"}, processors=[processor], reports=[dict(severity=I32, file=str, line=I32, message=str)],
     exports=dict(NumPackages=U32, MaxCoresPerPackage=U8, HyperThreaded=bool, LogicalProcessorsPerCore=U8,
                  DataCacheSize=dict.fromkeys("123", U64), DataCacheEntrySize=levels, DataCacheEntryType=levels),
     groups=[dict(group=U32, numLogicalProcessors=U32, numPackages=U32, isSymmetric=bool, processors=[processor])]),
@@ -85,7 +85,7 @@ expect "options in another order give another document" cmp -s "$tmp/out" "$tmp/
 # Leaf 1 EAX 0x906A4 on every processor: display family 6, model 0x9A, stepping 4.
 expect "family/model/stepping/signature are not 6/154/4/0x906A4 everywhere" is "$tmp/first.json" True \
     'all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4) for p in d["processors"])'
-expect "the JSON does not name the default rules" is "$tmp/first.json" spec 'd["rules"]'
+expect "the JSON does not name the default rules" is "$tmp/first.json" classic 'd["rules"]'
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -95,8 +95,8 @@ expect "the JSON does not name the default rules" is "$tmp/first.json" spec 'd["
 zen2=$(dirname "$dump")/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt
 l3='d["rules"], [(c["size"] >> 20, c["numSharing"]) for c in d["processors"][0]["caches"] if c["level"] == 3
                   and c["role"] == "cache"]'
-run --replay "$zen2" --json --rules spec
-expect "--rules spec: not the package L3 of 32 MB ($(py "$l3" "$tmp/out"))" is "$tmp/out" "spec [(32, 12)]" "$l3"
+run --replay "$zen2" --json --rules classic
+expect "--rules classic: not the package L3 of 32 MB ($(py "$l3" "$tmp/out"))" is "$tmp/out" "classic [(32, 12)]" "$l3"
 run --replay "$zen2" --json --rules current
 expect "--rules current: not the L3 of 16 MB for 6 ($(py "$l3" "$tmp/out"))" is "$tmp/out" "current [(16, 6)]" "$l3"
 run --replay "$zen2" --rules current

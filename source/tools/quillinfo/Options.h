@@ -6,9 +6,9 @@
 
 namespace quillinfo {
 
-// The values of --rules: the library's default rules, and the rules for
+// The values of --rules: the library's default (classic) rules, and the rules for
 // today's processors.
-inline constexpr const char* kDefaultRules = "spec";
+inline constexpr const char* kDefaultRules = "classic";
 inline constexpr const char* kCurrentRules = "current";
 
 struct Options {
