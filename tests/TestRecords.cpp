@@ -6,24 +6,6 @@
 #include <iterator>
 #include <string>
 
-void ExpectCaches(const CPUData& cpu, std::initializer_list<ExpectedCache> expected) {
-    ASSERT_EQ(expected.size(), cpu.m_caches.size());
-    auto actual = cpu.m_caches.begin();
-    uint32_t index = 0;
-    for (const ExpectedCache& e : expected) {
-        SCOPED_TRACE("record " + std::to_string(index++));
-        EXPECT_EQ(e.role, actual->GetRole());
-        EXPECT_EQ(e.level, actual->GetLevel());
-        EXPECT_EQ(e.type, actual->GetType());
-        EXPECT_EQ(e.associativity, actual->GetAssociativity());
-        EXPECT_EQ(e.role == kRoleTLB ? uint32_t(kEntryPage) : uint32_t(kEntryLine), actual->GetEntryType());
-        EXPECT_EQ(e.entrySize, actual->GetEntrySize());
-        EXPECT_EQ(e.numEntries, actual->GetNumEntries());
-        EXPECT_EQ(e.size, actual->GetSize());
-        ++actual;
-    }
-}
-
 namespace {
 std::string Size(uint64_t n) {
     if (n >= (1u << 20) && n % (1u << 20) == 0) return std::to_string(n >> 20) + "M";

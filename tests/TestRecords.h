@@ -4,25 +4,9 @@
 #include "Quill.h"
 
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
-
-// The fields of a cache or TLB record that most tests compare. The entry
-// type follows from the role: pages for a TLB, lines for a cache.
-struct ExpectedCache {
-    uint32_t role;
-    uint32_t level;
-    uint32_t type;
-    uint32_t associativity;
-    uint32_t entrySize;  // line or page size
-    uint32_t numEntries;
-    uint64_t size;
-};
-
-// The cache list of a processor, in collection order and nothing more.
-void ExpectCaches(const CPUData& cpu, std::initializer_list<ExpectedCache> expected);
 
 // A cache or TLB record on one line: role (C cache, T TLB), level, type (D
 // data, I instruction, U unified, T trace, P prefetch, ? unknown), ways (f:

@@ -28,12 +28,6 @@ size_t ReportCapture::Count(const std::string& message) const {
     return n;
 }
 
-size_t ReportCapture::CountContaining(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& r : g_reports) n += (r.message.find(text) != std::string::npos) ? 1 : 0;
-    return n;
-}
-
 size_t ReportCapture::CountWithSeverity(const std::string& message, int32_t severity) const {
     size_t n = 0;
     for (const auto& r : g_reports) n += (r.message == message && r.severity == severity) ? 1 : 0;
@@ -42,11 +36,9 @@ size_t ReportCapture::CountWithSeverity(const std::string& message, int32_t seve
 
 void ReportCapture::Clear() { g_reports.clear(); }
 
-std::string DataFile(const std::string& name) { return std::string(QUILL_TEST_DATA_DIR) + "/" + name; }
-
 void LoadDump(const std::string& name) {
     char error[512] = {0};
-    ASSERT_EQ(0, QuillSimLoadDump(DataFile(name).c_str(), error, sizeof error)) << error;
+    ASSERT_EQ(0, QuillSimLoadDump((QUILL_TEST_DATA_DIR "/" + name).c_str(), error, sizeof error)) << error;
 }
 
 void SetCPUIDAll(uint32_t leaf, uint32_t subleaf, uint32_t eax, uint32_t ebx, uint32_t ecx, uint32_t edx) {

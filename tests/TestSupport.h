@@ -26,8 +26,6 @@ public:
     const std::vector<CapturedReport>& Reports() const;
     // Reports whose message equals `message` exactly.
     size_t Count(const std::string& message) const;
-    // Reports whose message contains `text`.
-    size_t CountContaining(const std::string& text) const;
     // Reports whose message equals `message` and whose severity is `severity`.
     size_t CountWithSeverity(const std::string& message, int32_t severity) const;
     void Clear();
@@ -38,9 +36,6 @@ struct MachineReleaser {
     void operator()(MachineDescription* machine) const { machine->Release(); }
 };
 using MachinePtr = std::unique_ptr<MachineDescription, MachineReleaser>;
-
-// Full path of a file in tests/data.
-std::string DataFile(const std::string& name);
 
 // Loads a dump into the simulated machine; fails the current test on error.
 void LoadDump(const std::string& name);

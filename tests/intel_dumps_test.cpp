@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -239,31 +239,20 @@ INSTANTIATE_TEST_SUITE_P(Real, IntelDumps, testing::ValuesIn(kCases), [](const a
     return name + "_" + std::to_string(info.index);
 });
 
-// The reports of Alder Lake, in order: 0xFF, the unmerged leaf 4 data, the L2 that leaf
-// 0x80000006 reports (1280K with code 7, which gives no ways; or 2M with code 8), and
-// four caches taken over.
-TEST(IntelDumpReports, AlderLakeExplainsEachCacheItTakesFromLeaf4) {
+// Alder Lake's L2 as leaf 0x80000006 reports it: 1280K with ways code 7, which
+// gives no ways, on a performance core; 2M with code 8 on an efficient one.
+// The order of the reports around it is the crafted tests' business.
+TEST(IntelDumpReports, AlderLakeAndCrystalWellExplainWhatTheyTakeFromLeaf4) {
     ReportCapture capture;
     LoadDump("GenuineIntel00906A4_AlderLakeP_01_CPUID.txt");
-    for (uint32_t p : {0u, 5u}) {
-        capture.Clear();
+    using Row = std::tuple<uint32_t, const char*, const char*>;  // processor, L2 size and ways, raw ECX
+    for (const auto& [p, l2, ecx] : {Row{0, "1310720, associativity: 0", "05007040"},
+                                     Row{5, "2097152, associativity: 16", "08008040"}}) {
         CPUData r(false);
         ASSERT_EQ(0, CollectCPUData(r, p));
-        const bool performance = p < 2;
-        const std::string l2 = std::string("level: 2, role: 2; type: 0, entryType: 2, entrySize: 64, size: ") +
-                               (performance ? "1310720, associativity: 0" : "2097152, associativity: 16");
-        const char* taken = "CPUID(4) provided cache that CPUID(2) did not. Intel cache parse may need an update.";
-        const std::vector<std::pair<int32_t, std::string>> expected = {
-            {0, "Abandoning cache enumeration from CPUID(2). Using CPUID(4) instead."},
-            {2, "Intel: CPUID(4) cache results did not all merge with CPUID(2)."},
-            {1, "Inconsistent L2 cache information. Searched for:"},
-            {1, l2},
-            {1, RawL2(performance ? "05007040" : "08008040")},
-            {2, "L2 cache data from CPUID(2), CPUID(4) and CPUID(0x80000006) report a mismatch."},
-            {1, taken}, {1, taken}, {1, taken}, {1, taken}};
-        ASSERT_EQ(expected.size(), capture.Reports().size());
-        for (size_t i = 0; i < expected.size(); ++i)
-            EXPECT_EQ(expected[i], std::make_pair(capture.Reports()[i].severity, capture.Reports()[i].message)) << i;
+        EXPECT_EQ(1u, capture.Count(std::string("level: 2, role: 2; type: 0, entryType: 2, entrySize: 64, size: ") +
+                                    l2));
+        EXPECT_EQ(1u, capture.Count(RawL2(ecx)));
     }
     // Crystal Well: the out-of-range level, the unrecognized 63, five caches taken over.
     capture.Clear();
@@ -273,51 +262,6 @@ TEST(IntelDumpReports, AlderLakeExplainsEachCacheItTakesFromLeaf4) {
     EXPECT_EQ(1u, capture.Count("level < CPUCacheData::kNumDefinedLevels"));
     EXPECT_EQ(1u, capture.Count("CPUID(2) returned unrecognized cacheID of 63."));
     EXPECT_EQ(5u, capture.Count("CPUID(4) provided cache that CPUID(2) did not. Intel cache parse may need an update."));
-}
-
-// Every Intel dump of the shared collection replays: each processor of the
-// thread's group is described with a family, a name and sane caches, in a few
-// dozen CPUID executions.
-TEST(IntelDumpReports, EverySharedIntelDumpReplays) {
-    namespace fs = std::filesystem;
-    const fs::path root = fs::path(QUILL_TEST_DATA_DIR) / ".." / ".." / ".." / "shared" / "cpuid-dumps";
-    if (!fs::is_directory(root / "aida64")) GTEST_SKIP() << "no shared dump collection at " << root;
-    std::vector<fs::path> dumps;
-    for (const char* dir : {"aida64", "libcpuid"})
-        if (fs::is_directory(root / dir))
-            for (const auto& entry : fs::directory_iterator(root / dir)) {
-                const std::string f = entry.path().filename().string();
-                if (f.rfind("GenuineIntel", 0) == 0 || f.rfind("intel", 0) == 0) dumps.push_back(entry.path());
-            }
-    ReportCapture capture;
-    size_t processors = 0;
-    for (const fs::path& dump : dumps) {
-        SCOPED_TRACE(dump.filename().string());
-        char error[512] = {0};
-        ASSERT_EQ(0, QuillSimLoadDump(dump.string().c_str(), error, sizeof error)) << error;
-        ClearAllCachedMachineDescriptors();
-        for (uint32_t p = 0; p < QuillSimGroupSize(0); ++p, ++processors) {
-            uint32_t leaf0[4] = {0, 0, 0, 0};
-            QuillSimGetCPUID(p, 0, 0, leaf0);
-            CPUData r(false);
-            QuillSimResetCounters();
-            ASSERT_EQ(0, CollectCPUData(r, p)) << p;
-            EXPECT_EQ(kVendorIntel, r.GetVendorID());
-            EXPECT_NE(0, r.m_family);
-            EXPECT_NE('\0', r.GetName()[0]);
-            EXPECT_LE(QuillSimCPUIDCountOn(p), 40u);
-            bool level1 = false;
-            for (const CPUCacheData& cache : r.m_caches) {
-                EXPECT_LT(cache.GetLevel(), 4u);
-                EXPECT_LE(cache.GetType(), uint32_t(kTypePrefetch));
-                if (cache.GetRole() != kRoleCache || cache.GetLevel() == 0) continue;
-                level1 = level1 || cache.GetLevel() == 1;
-                EXPECT_TRUE(cache.GetSize() && cache.GetEntrySize() && cache.GetAssociativity()) << Brief(cache);
-            }
-            if (leaf0[0] >= 2) { EXPECT_TRUE(level1) << p; }
-        }
-    }
-    EXPECT_GT(processors, 500u);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quillinfo --replay DUMP --json on every dump of a folder: each described
 # (at most 64 processors, each with family, model and stepping: every dump has
-# leaf 1) without a crash, a hang or a sanitizer finding. No folder: exit 77.
+# leaf 1; caches of level 1 to 3 with a size and a line) without a crash, a
+# hang or a sanitizer finding. No folder: exit 77.
 #   replay_all_dumps.sh QUILLINFO DUMP-FOLDER
 usage="DUMP-FOLDER"
 . "$(dirname "$0")/lib.sh"
@@ -12,8 +13,11 @@ replayed() { # replayed DUMP
     python3 -c '
 import json, sys
 ps = json.load(open(sys.argv[1], encoding="ascii"))["processors"]
+def sane(c):  # a cache of level 1 to 3 has a size and a line; a TLB has no level past 3
+    return c["level"] < 4 and (c["role"] != "cache" or not c["level"] or c["size"] and c["entrySize"])
 sys.exit(not 1 <= len(ps) <= 64 or any(not p["vendorString"] or p["caches"] is None or
-         None in (p["family"], p["model"], p["stepping"], p["signature"]) for p in ps))' "$tmp/out"
+         not all(map(sane, p["caches"])) or None in (p["family"], p["model"], p["stepping"], p["signature"])
+         for p in ps))' "$tmp/out"
 }
 runner=(timeout 120 "${runner[@]}")
 while IFS= read -r -d '' dump; do

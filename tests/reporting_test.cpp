@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-QUILL_REVISION("$Id: reporting_test.cpp $");
-
 namespace {
 using Calls = std::vector<std::string>;
 Calls g_calls;
@@ -20,10 +18,12 @@ void Detailed(int32_t severity, const char* file, int32_t line, const char* revi
     g_calls.push_back("detailed " + std::to_string(severity) + " " + file + " " + std::to_string(line) + " " +
                       revision + " " + message);
 }
-void Simple(int32_t severity, const char* text) { g_calls.push_back("simple " + std::to_string(severity) + " " + text); }
+void Simple(int32_t severity, const char* text) {
+    g_calls.push_back("simple " + std::to_string(severity) + " " + text);
+}
 void OtherDetailed(int32_t, const char*, int32_t, const char*, const char*) {}
-void DetailedInstallingSimple(int32_t severity, const char* file, int32_t line, const char* revision, const char* text) {
-    Detailed(severity, file, line, revision, text);
+void DetailedInstallingSimple(int32_t severity, const char* file, int32_t line, const char* revision, const char* m) {
+    Detailed(severity, file, line, revision, m);
     SetQuillErrorReportCallback(&Simple);
 }
 // One report with these callbacks installed; answers what reached standard error.
@@ -65,20 +65,6 @@ TEST(Reporting, CallbacksGetTheReportAndStandardErrorOnlyWithoutThem) {
     ReportError(false, "f.cpp", 1, 0, "still simple", "rev");
     EXPECT_EQ(Calls{"simple 0 f.cpp(1): still simple"}, g_calls);
     SetQuillErrorReportCallback(nullptr);
-}
-
-TEST(Reporting, SitesUseTheConditionTextAndWarnOnce) {
-    ReportCapture capture;
-    const int answer = 41;
-    QUILL_CHECK(answer == 42, kSeverityError);
-    QUILL_CHECK_MSG(answer == 41, kSeverityError, "holds, so never seen");
-    bool s_warnedAboutSomething = false;
-    for (int i = 0; i < 3; ++i) QUILL_WARN_ONCE(s_warnedAboutSomething, kSeverityNote, nullptr);
-    ASSERT_EQ(2u, capture.Reports().size());
-    const CapturedReport& first = capture.Reports()[0];
-    EXPECT_EQ(Calls({"answer == 42", "$Id: reporting_test.cpp $", "tests/reporting_test.cpp"}),
-              Calls({first.message, first.revision, first.file}));
-    EXPECT_EQ("s_warnedAboutSomething", capture.Reports()[1].message);
 }
 
 TEST(SimpleQueries, CountsAndLeaf1OfTheProcessorTheThreadRunsOn) {
@@ -137,22 +123,18 @@ TEST(VendorTable, LookupsStayInTheirHalfAndCompareTwelveCharacters) {
     uint32_t count = 0;
     const CPUVendorEntry* row = GetCPUVendorTable(&count);
     EXPECT_EQ(23u, count);
-    EXPECT_STREQ(row[0].vendor, row[22].vendor);
-    EXPECT_STREQ("<Hypervisor>", row[14].vendor);
     struct ByID { uint32_t id; bool hypervisor; uint32_t row; };
-    const ByID byID[] = {{0, false, 0}, {0, true, 14}, {3, false, 9}, {2, false, 2}, {5, false, 5}, {12, false, 0},
-                         {0xFFFFFFFF, false, 0}, {3, true, 14}, {5, true, 18}, {7, true, 20}, {8, true, 14}};
-    for (const ByID& c : byID) EXPECT_EQ(row + c.row, FindVendorByID(c.id, c.hypervisor)) << c.id << " " << c.hypervisor;
-    // Not NUL-terminated: only twelve characters count.
+    for (const ByID& c : {ByID{0, true, 14}, {3, false, 9}, {12, false, 0}, {0xFFFFFFFF, false, 0}, {3, true, 14},
+                          {5, true, 18}})
+        EXPECT_EQ(row + c.row, FindVendorByID(c.id, c.hypervisor)) << c.id << " " << c.hypervisor;
+    // Not NUL-terminated: only twelve characters count. Row 14 ends the processor half.
     const char intel[16] = {'G', 'e', 'n', 'u', 'i', 'n', 'e', 'I', 'n', 't', 'e', 'l', 'X', 'Y', 'Z', 'W'};
     const char kvm[13] = {'K', 'V', 'M', 'K', 'V', 'M', 'K', 'V', 'M', 0, 0, 0, 0};
     struct ByString { const char* vendor; bool hypervisor; uint32_t row; };
-    const ByString byString[] = {  // row 14 is compared before the processor half's search stops
-        {"AMD ISBETTER", false, 3}, {"TransmetaCPU", false, 6}, {"Microsoft Hv", true, 15}, {"Microsoft Hv", false, 0},
-        {"<Hypervisor>", false, 14}, {"NoSuchVendor", false, 0}, {"NoSuchVendor", true, 0},   {intel, false, 1},
-        {kvm, true, 21},             {"KVMKVMKVMKVM", true, 20},  {"XenVMMXenVMM", true, 17}};
-    for (const ByString& c : byString)
+    for (const ByString& c : {ByString{intel, false, 1}, {"Microsoft Hv", false, 0}, {"<Hypervisor>", false, 14},
+                              {"NoSuchVendor", true, 0}, {kvm, true, 21}, {"XenVMMXenVMM", true, 17}})
         EXPECT_EQ(row + c.row, FindVendorByString(c.vendor, c.hypervisor)) << c.row << " " << c.hypervisor;
     EXPECT_EQ(Calls({"GenuineIntel", "Vortex86 SoC", "< Unknown > "}),
-              Calls({GetCPUVendorIDString(kVendorIntel), GetCPUVendorIDString(kVendorVortex86), GetCPUVendorIDString(99)}));
+              Calls({GetCPUVendorIDString(kVendorIntel), GetCPUVendorIDString(kVendorVortex86),
+                     GetCPUVendorIDString(99)}));
 }
