@@ -96,45 +96,11 @@ TEST(SimpleQueries, WithoutStandardLeavesTheCheckedQueriesAnswerZeroAndSkipLeaf1
     EXPECT_EQ(0xFFFFFFFF00000633ull, GetProcessorFeatureDescriptor(0));
 }
 
-TEST(SimpleQueries, CastsPassThePointerForVersions0And1Only) {
-    ReportCapture capture;
-    int object = 0;
-    void* const p = &object;
-    for (uint32_t version : {0u, 1u, 2u, 7u}) {
-        const bool supported = version < 2;
-        void* const before = supported ? nullptr : p;  // what the cast must overwrite
-        auto* cache = static_cast<CacheDescription*>(before);
-        auto* cpu = static_cast<CPUDescription*>(before);
-        auto* machine = static_cast<MachineDescription*>(before);
-        EXPECT_EQ(supported, CastCacheDescription(version, static_cast<CacheDescription*>(p), &cache));
-        EXPECT_EQ(supported, CastCPUDescription(version, static_cast<CPUDescription*>(p), &cpu));
-        EXPECT_EQ(supported, CastMachineDescription(version, static_cast<MachineDescription*>(p), &machine));
-        for (void* out : {static_cast<void*>(cache), static_cast<void*>(cpu), static_cast<void*>(machine)})
-            EXPECT_EQ(supported ? p : nullptr, out) << version;
-        EXPECT_FALSE(CastCacheDescription(version, cache, nullptr) || CastCPUDescription(version, cpu, nullptr) ||
-                     CastMachineDescription(version, machine, nullptr));
-    }
-    EXPECT_EQ(6u, capture.Reports().size());
-    for (const char* name : {"CastCacheDescription", "CastCPUDescription", "CastMachineDescription"})
-        EXPECT_EQ(2u, capture.CountWithSeverity(std::string(name) + ": Requested unsupported interface version.", 2));
-}
-
-TEST(VendorTable, LookupsStayInTheirHalfAndCompareTwelveCharacters) {
+// The other lookups of the table are pinned through every vendor's dump and the C host.
+TEST(VendorTable, OnlyTwelveCharactersOfAVendorStringCount) {
     uint32_t count = 0;
     const CPUVendorEntry* row = GetCPUVendorTable(&count);
     EXPECT_EQ(23u, count);
-    struct ByID { uint32_t id; bool hypervisor; uint32_t row; };
-    for (const ByID& c : {ByID{0, true, 14}, {3, false, 9}, {12, false, 0}, {0xFFFFFFFF, false, 0}, {3, true, 14},
-                          {5, true, 18}})
-        EXPECT_EQ(row + c.row, FindVendorByID(c.id, c.hypervisor)) << c.id << " " << c.hypervisor;
-    // Not NUL-terminated: only twelve characters count. Row 14 ends the processor half.
     const char intel[16] = {'G', 'e', 'n', 'u', 'i', 'n', 'e', 'I', 'n', 't', 'e', 'l', 'X', 'Y', 'Z', 'W'};
-    const char kvm[13] = {'K', 'V', 'M', 'K', 'V', 'M', 'K', 'V', 'M', 0, 0, 0, 0};
-    struct ByString { const char* vendor; bool hypervisor; uint32_t row; };
-    for (const ByString& c : {ByString{intel, false, 1}, {"Microsoft Hv", false, 0}, {"<Hypervisor>", false, 14},
-                              {"NoSuchVendor", true, 0}, {kvm, true, 21}, {"XenVMMXenVMM", true, 17}})
-        EXPECT_EQ(row + c.row, FindVendorByString(c.vendor, c.hypervisor)) << c.row << " " << c.hypervisor;
-    EXPECT_EQ(Calls({"GenuineIntel", "Vortex86 SoC", "< Unknown > "}),
-              Calls({GetCPUVendorIDString(kVendorIntel), GetCPUVendorIDString(kVendorVortex86),
-                     GetCPUVendorIDString(99)}));
+    EXPECT_EQ(row + 1, FindVendorByString(intel, false));
 }
