@@ -261,6 +261,7 @@ TEST(VendorCrafted, NamesRecordsFeaturesAndReports) {
         // Names: from the table or made up when there is no brand string.
         {"AuthenticAMD0000580_K6_Chomper_CPUID.txt", 0, {kNoBrand}, "AMD K6(R)-2 Model 8 Processor", kK6},
         {"AuthenticAMD", 0x662, {}, "AMD Athlon(tm)/Duron(tm) MP/XP Processor", {}},
+        {"AuthenticAMD", 0x414, {}, "AMD Am486(R) DX Processor", {}},  // the table's first row
         // Base family 15 with extended family 1: family 16, printed in hex.
         {"AuthenticAMD", 0x00100F42, {}, "AMD Family: 10 Model: 4 Stepping: 2 Processor", {}},
         // Centaur and NSC consult no table: no brand string, no name.
