@@ -203,13 +203,13 @@ TEST(IntelCaches, Leaf2CachesThatDisagreeWithLeaf4AreReplacedInPlace) {
     SetLeaf2(0x302C7D01);                // L2 2M, L1 data 32K, L1 code 32K
     SetLeaf4(0, 1, 1, 8, 64, 64);        // agrees with 2C
     SetLeaf4(1, 2, 1, 8, 64, 64);        // agrees with 30
-    SetLeaf4(2, 3, 2, 16, 64, 4096, 2);  // L2 4M, 16 ways
+    SetLeaf4(2, 1, 2, 16, 64, 4096, 2);  // L2 4M, 16 ways, typed data: replaces the unified one
     SetL2(4096, 8, 64);                  // agrees with leaf 4, not with leaf 2
     CPUData r = Collect();
     ExpectReports(capture, {{2, kUnmerged}, {1, kMismatchHead}, {1, L2Line("4194304, associativity: 16")},
                             {1, Raw("10008040")}, {2, kMismatchTail}, {1, kTakenOver}});
     ASSERT_EQ(3u, r.m_caches.size());
-    EXPECT_EQ("C2U 16w 64? x1 4M s2", Brief(CacheAt(r, 0)));
+    EXPECT_EQ("C2D 16w 64? x1 4M s2", Brief(CacheAt(r, 0)));
     EXPECT_FALSE(CacheAt(r, 0).m_isMerged);
     EXPECT_TRUE(CacheAt(r, 1).m_isMerged && CacheAt(r, 2).m_isMerged);
 
