@@ -36,6 +36,21 @@ size_t ReportCapture::CountWithSeverity(const std::string& message, int32_t seve
 
 void ReportCapture::Clear() { g_reports.clear(); }
 
+std::string L2Line(const char* sizeAndWays) {
+    return std::string("level: 2, role: 2; type: 0, entryType: 2, entrySize: 64, size: ") + sizeAndWays;
+}
+
+std::string Raw(const char* ecx, const char* eax, const char* ebx, const char* edx) {
+    return std::string("Raw data was:  eax: ") + eax + ", ebx: " + ebx + ", ecx: " + ecx + ", edx: " + edx;
+}
+
+std::set<uint16_t> SharingIDs(const CacheDescription* cache) {
+    const auto* extended = static_cast<const CacheDescriptionExtended*>(cache);
+    std::set<uint16_t> ids;
+    for (uint32_t i = 0; i < extended->GetNumSharingIDs(); ++i) ids.insert(extended->GetSharingID(i));
+    return ids;
+}
+
 void LoadDump(const std::string& name) {
     char error[512] = {0};
     ASSERT_EQ(0, QuillSimLoadDump((QUILL_TEST_DATA_DIR "/" + name).c_str(), error, sizeof error)) << error;

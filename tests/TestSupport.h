@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,15 @@ struct MachineReleaser {
     void operator()(MachineDescription* machine) const { machine->Release(); }
 };
 using MachinePtr = std::unique_ptr<MachineDescription, MachineReleaser>;
+
+// Lines of the Intel report of an L2 that leaf 0x80000006 contradicts: the L2
+// searched for (size and associativity), and the leaf's registers.
+std::string L2Line(const char* sizeAndWays);
+std::string Raw(const char* ecx, const char* eax = "00000000", const char* ebx = "00000000",
+                const char* edx = "00000000");
+
+// The sharing ids of a cache or TLB, read through slots 11 and 14.
+std::set<uint16_t> SharingIDs(const CacheDescription* cache);
 
 // Loads a dump into the simulated machine; fails the current test on error.
 void LoadDump(const std::string& name);

@@ -65,13 +65,6 @@ void ExpectReports(const ReportCapture& capture, const Reports& expected) {
     for (const CapturedReport& r : capture.Reports()) actual.emplace_back(r.severity, r.message);
     EXPECT_EQ(expected, actual);
 }
-std::string L2Line(const char* sizeAndWays) {
-    return std::string("level: 2, role: 2; type: 0, entryType: 2, entrySize: 64, size: ") + sizeAndWays;
-}
-std::string Raw(const char* ecx, const char* eax = "00000000", const char* ebx = "00000000",
-                const char* edx = "00000000") {
-    return std::string("Raw data was:  eax: ") + eax + ", ebx: " + ebx + ", ecx: " + ecx + ", edx: " + edx;
-}
 
 }  // namespace
 

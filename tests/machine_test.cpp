@@ -66,12 +66,6 @@ void Generic(uint32_t count, uint32_t leaf1Edx = 0) { CreateSimpleMachine(count,
 MachinePtr Build() { return MachinePtr(GetMachineDescription()); }
 CPUDescriptionExtended* Extended(CPUDescription* cpu) { return static_cast<CPUDescriptionExtended*>(cpu); }
 uint32_t APICID(CPUDescription* cpu) { return Extended(cpu)->GetAPICID(); }
-std::set<uint16_t> SharingIDs(const CacheDescription* cache) {
-    auto* extended = static_cast<const CacheDescriptionExtended*>(cache);
-    std::set<uint16_t> ids;
-    for (uint32_t i = 0; i < extended->GetNumSharingIDs(); ++i) ids.insert(extended->GetSharingID(i));
-    return ids;
-}
 void ReadHypervisor(CPUDescription* cpu) {
     if (HypervisorDescription* hv = Extended(cpu)->GetHypervisorDescription()) hv->Release();
 }

@@ -55,12 +55,6 @@ const std::vector<Rec> kCrusoeRecords = {
     {cache, 1, dat, 16, 32, 2048, 64 * kKB, 1}, {cache, 1, ins, 8, 64, 1024, 64 * kKB, 1},
     {cache, 2, uni, 4, 128, 4096, 512 * kKB, 1}};
 
-std::set<uint16_t> Sharers(const CPUCacheData& c) {
-    std::set<uint16_t> ids;
-    for (uint32_t i = 0; i < c.GetNumSharingIDs(); ++i) ids.insert(c.GetSharingID(i));
-    return ids;
-}
-
 // The records in order and nothing more; `package`: the APIC ids of the
 // cores that share a package record.
 void ExpectRecords(const CPUData& cpu, const std::vector<Rec>& want, const std::set<uint16_t>& package) {
@@ -83,7 +77,7 @@ void ExpectRecords(const CPUData& cpu, const std::vector<Rec>& want, const std::
                                  : std::make_tuple(n, e->share == kPackage, apic & ~mask, apic & mask,
                                                    e->share == kPackage ? package : std::set<uint16_t>{uint16_t(apic)});
         EXPECT_EQ(sharing, std::make_tuple(c.GetNumSharing(), c.GetIsShared(), c.GetGroupID(), c.GetIndexInGroup(),
-                                           Sharers(c)));
+                                           SharingIDs(&c)));
         ++e;
     }
     // The data cache of a level: its data record, else its unified one.
