@@ -76,6 +76,7 @@ bool Alike(const CPUData& a, const CPUData& b) {
 }  // namespace
 
 MachineInfo::MachineInfo() : m_group(AddressedGroup()) {
+    const ProcessorSnapshot snapshot;
     m_numLogicalProcessors = GetSystemProcessors(&m_activeProcessorMask);
     const uint32_t n = m_numLogicalProcessors;
     int32_t result = kResultOK;

@@ -21,6 +21,7 @@ QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group) { return CountPro
 
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group) {
     try {
+        const ProcessorSnapshot snapshot;
         PutThreadInGroup placement;  // restores the thread on every way out
         if (group == kNoGroup || !placement.MoveToGroup(group)) {
             char message[128];

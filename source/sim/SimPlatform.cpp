@@ -56,6 +56,11 @@ DWORD_PTR SetThreadAffinityMask(HANDLE /*thread*/, DWORD_PTR mask) {
     return previous;
 }
 
+// The simulated machine answers from memory.
+void BeginProcessorSnapshot() {}
+
+void EndProcessorSnapshot() {}
+
 void Sleep(DWORD /*milliseconds*/) { sim::SimMachine::Instance().Yield(); }
 
 DWORD GetLastError() { return tLastError; }

@@ -7,31 +7,54 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <sched.h>
 #include <string>
 #include <thread>
+#include <pthread.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-// Points the shim at a file of its own with the given online list.
+// Points the shim at a file of its own with the given online list, in a
+// directory of the test's own, and puts back the list it pointed at before.
 struct FakeOnlineList {
-    std::string path = "/tmp/quill-online-" + std::to_string(getpid()) + ".txt";
+    const char* before = platform::g_onlineProcessorsPath;
+    std::string directory = testing::TempDir() + "quill-online-XXXXXX";
+    std::string path;
     explicit FakeOnlineList(const char* text) {
+        if (!mkdtemp(&directory[0])) ADD_FAILURE() << "no directory for the online list";
+        path = directory + "/online";
         FILE* file = std::fopen(path.c_str(), "w");
         std::fputs(text, file);
         std::fclose(file);
         platform::g_onlineProcessorsPath = path.c_str();
     }
     ~FakeOnlineList() {
-        platform::g_onlineProcessorsPath = "/sys/devices/system/cpu/online";
+        platform::g_onlineProcessorsPath = before;
         std::remove(path.c_str());
+        rmdir(directory.c_str());
     }
 };
+
+// A thread the shim reads and sets instead of the calling one.
+struct SimulatedThread {
+    static cpu_set_t s_set;
+    static int Get(cpu_set_t* set) { return *set = s_set, 0; }
+    static int Set(const cpu_set_t* set) { return s_set = *set, 0; }
+    const platform::ThreadAffinityCalls before = platform::g_threadAffinityCalls;
+    explicit SimulatedThread(std::initializer_list<int> cpus) {
+        CPU_ZERO(&s_set);
+        for (int cpu : cpus) CPU_SET(cpu, &s_set);
+        platform::g_threadAffinityCalls = {&Get, &Set};
+    }
+    ~SimulatedThread() { platform::g_threadAffinityCalls = before; }
+};
+cpu_set_t SimulatedThread::s_set;
 
 }  // namespace
 
@@ -80,8 +103,7 @@ TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
 }
 
 // Moves between groups on this machine: the thread's whole set comes back,
-// the process set holds meanwhile, and a group without any of this
-// machine's processors is refused.
+// and a group without any of this machine's processors is refused.
 TEST(LinuxShim, GroupMovesRestoreTheWholeSet) {
     cpu_set_t home;
     ASSERT_EQ(0, sched_getaffinity(0, sizeof home, &home));
@@ -89,8 +111,6 @@ TEST(LinuxShim, GroupMovesRestoreTheWholeSet) {
         cpu_set_t now;
         return sched_getaffinity(0, sizeof now, &now) == 0 && CPU_EQUAL(&now, &home);
     };
-    uint64_t processMask = 0;
-    GetProcessProcessors(&processMask);
     const platform::HANDLE thread = platform::GetCurrentThread();
     platform::GROUP_AFFINITY previous{0, 0}, now{0, 0};
     {
@@ -103,9 +123,6 @@ TEST(LinuxShim, GroupMovesRestoreTheWholeSet) {
         EXPECT_EQ(1, now.Group);
         EXPECT_EQ((CPU_ISSET(0, &home) ? uint64_t(1) << 31 : 0) | (CPU_ISSET(1, &home) ? uint64_t(1) << 32 : 0),
                   now.Mask);
-        uint64_t duringMove = 0;
-        GetProcessProcessors(&duringMove);
-        EXPECT_EQ(processMask, duringMove);
         EXPECT_EQ(0, previous.Group);
         EXPECT_TRUE(platform::SetThreadGroupAffinity(thread, &previous, nullptr));
         EXPECT_TRUE(atHome());
@@ -123,6 +140,50 @@ TEST(LinuxShim, GroupMovesRestoreTheWholeSet) {
         if (machine) machine->Release();
         EXPECT_TRUE(atHome()) << group;
     }
+}
+
+// A worker allowed more processors than the main thread describes the
+// machine: every processor it may use is described, and it gets all of
+// them back.
+TEST(LinuxShim, WorkerWiderThanTheMainThreadIsPutBack) {
+    cpu_set_t wide;
+    ASSERT_EQ(0, sched_getaffinity(0, sizeof wide, &wide));
+    if (CPU_COUNT(&wide) < 2) GTEST_SKIP() << "needs two processors";
+    cpu_set_t narrow;
+    CPU_ZERO(&narrow);
+    for (int cpu = 0; CPU_COUNT(&narrow) == 0; ++cpu)
+        if (CPU_ISSET(cpu, &wide)) CPU_SET(cpu, &narrow);
+    ASSERT_EQ(0, sched_setaffinity(0, sizeof narrow, &narrow));
+    uint32_t collected = 0;
+    cpu_set_t after;
+    std::thread worker([&] {
+        pthread_setaffinity_np(pthread_self(), sizeof wide, &wide);
+        MachineDescription* machine = GetMachineDescription();
+        collected = machine ? machine->GetNumCollected() : 0;
+        if (machine) machine->Release();
+        pthread_getaffinity_np(pthread_self(), sizeof after, &after);
+    });
+    worker.join();
+    EXPECT_TRUE(CPU_EQUAL(&after, &wide));
+    EXPECT_EQ(static_cast<uint32_t>(std::min(CPU_COUNT(&wide), 64)), collected);
+}
+
+// A thread pinned to processors above 63 only is outside what a group-0
+// mask names: the mask a move hands back still puts its set back.
+TEST(LinuxShim, ThreadAbove63IsPutBack) {
+    FakeOnlineList online("0-127\n");
+    uint64_t processMask = 0;
+    GetProcessProcessors(&processMask);
+    SimulatedThread thread({64, 100});
+    const cpu_set_t home = SimulatedThread::s_set;
+    {
+        PutThreadOnCPU placement;
+        placement.MoveToProcessor(0);
+        ASSERT_EQ(kPlacementOK, placement.m_status);
+        EXPECT_EQ(1, CPU_COUNT(&SimulatedThread::s_set));
+        EXPECT_NE(0u, processMask & (uint64_t(1) << placement.m_targetBit));
+    }
+    EXPECT_TRUE(CPU_EQUAL(&home, &SimulatedThread::s_set));
 }
 
 // Several threads, the main thread among them, place themselves on every

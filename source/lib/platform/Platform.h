@@ -33,6 +33,13 @@ BOOL GetProcessAffinityMask(HANDLE process, DWORD_PTR* processMask, DWORD_PTR* s
 // Returns the previous mask, or 0 with the last error set (87 for a mask
 // outside the process's set).
 DWORD_PTR SetThreadAffinityMask(HANDLE thread, DWORD_PTR mask);
+// A description reads what the system has once: between these two calls the
+// platform may answer the processor queries above from what it read at the
+// first of them (the online processors and the thread's own affinity, on
+// Linux). They nest, and belong to the calling thread. Windows has nothing
+// costly to read and ignores them.
+void BeginProcessorSnapshot();
+void EndProcessorSnapshot();
 // Sleep(0) yields the rest of the time slice.
 void Sleep(DWORD milliseconds);
 DWORD GetLastError();

@@ -28,6 +28,10 @@ DWORD_PTR SetThreadAffinityMask(HANDLE thread, DWORD_PTR mask) {
     return ::SetThreadAffinityMask(thread, static_cast<::DWORD_PTR>(mask));
 }
 
+void BeginProcessorSnapshot() {}
+
+void EndProcessorSnapshot() {}
+
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
 DWORD GetLastError() { return ::GetLastError(); }

@@ -1,0 +1,161 @@
+// The online processors and the processor groups on Linux. A description
+// reads the online list once, when it takes its snapshot; calls outside a
+// snapshot read it every time.
+#include "PlatformPosix.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+const char kKernelOnlinePath[] = "/sys/devices/system/cpu/online";
+}  // namespace
+
+const char* g_onlineProcessorsPath = kKernelOnlinePath;
+
+namespace posix {
+namespace {
+
+// The kernel's list stays open once read: reading an open list again from
+// its start makes the kernel write it anew, for a fraction of the cost of
+// opening it. The file's identity is kept with it, so that a descriptor the
+// host closed, and perhaps reused, is never read for it.
+std::atomic<int> s_keptFD{-1};
+std::atomic<uint64_t> s_keptDevice{0};
+std::atomic<uint64_t> s_keptInode{0};
+
+bool IsKept(int fd) {
+    struct stat status;
+    return fstat(fd, &status) == 0 && status.st_dev == s_keptDevice.load(std::memory_order_relaxed) &&
+           status.st_ino == s_keptInode.load(std::memory_order_relaxed);
+}
+
+ssize_t ReadOnlineList(char* text, size_t size) {
+    if (g_onlineProcessorsPath == kKernelOnlinePath) {
+        const int kept = s_keptFD.load(std::memory_order_acquire);
+        if (kept >= 0 && IsKept(kept)) return pread(kept, text, size, 0);
+    }
+    const int fd = open(g_onlineProcessorsPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const ssize_t length = read(fd, text, size);
+    struct stat status;
+    int expected = -1;
+    if (g_onlineProcessorsPath == kKernelOnlinePath && s_keptFD.load(std::memory_order_relaxed) < 0 &&
+        fstat(fd, &status) == 0) {
+        // Every thread that gets here stores the same identity.
+        s_keptDevice.store(status.st_dev, std::memory_order_relaxed);
+        s_keptInode.store(status.st_ino, std::memory_order_relaxed);
+        if (s_keptFD.compare_exchange_strong(expected, fd, std::memory_order_release)) return length;
+    }
+    close(fd);
+    return length;
+}
+
+thread_local uint32_t t_snapshotDepth = 0;
+thread_local OnlineList t_snapshotList;
+// The list of the last call outside a snapshot.
+thread_local OnlineList t_freshList;
+
+}  // namespace
+
+void OnlineList::Read() {
+    m_listed = false;
+    m_count = 0;
+    const ssize_t length = ReadOnlineList(m_text, sizeof m_text - 1);
+    m_text[length > 0 ? length : 0] = '\0';
+    m_listed = length > 0 && WalkProcessorList(m_text, [this](uint32_t) { ++m_count; });
+    if (!m_listed) {
+        const long count = sysconf(_SC_NPROCESSORS_ONLN);
+        m_count = count < 1 ? 1 : static_cast<uint32_t>(count);
+    }
+}
+
+WORD OnlineList::GroupCount() const { return static_cast<WORD>((m_count + 63) / 64); }
+
+uint32_t OnlineList::GroupSize(WORD group) const {
+    const uint32_t groups = GroupCount();
+    if (group >= groups) return 0;
+    return m_count / groups + (group < m_count % groups ? 1 : 0);
+}
+
+uint32_t OnlineList::GroupStart(WORD group) const {
+    const uint32_t groups = GroupCount();
+    const uint32_t extra = m_count % groups;
+    return group * (m_count / groups) + (group < extra ? group : extra);
+}
+
+uint64_t OnlineList::Group0Mask() const {
+    const uint32_t inGroup = GroupSize(0);
+    uint64_t mask = 0;
+    ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index < inGroup && cpu < 64) mask |= uint64_t(1) << cpu;
+    });
+    return mask;
+}
+
+const OnlineList& Online() {
+    if (t_snapshotDepth != 0) return t_snapshotList;
+    t_freshList.Read();
+    return t_freshList;
+}
+
+bool InSnapshot() { return t_snapshotDepth != 0; }
+
+}  // namespace posix
+
+void BeginProcessorSnapshot() {
+    if (posix::t_snapshotDepth++ != 0) return;
+    posix::t_snapshotList.Read();
+    posix::ForgetThreadSet();
+}
+
+void EndProcessorSnapshot() {
+    if (posix::t_snapshotDepth == 0 || --posix::t_snapshotDepth != 0) return;
+    posix::ForgetThreadSet();
+}
+
+// The processors of group 0, as the kernel numbers them: processors taken
+// offline leave holes, processors above 63 are left out.
+void GetSystemInfo(SYSTEM_INFO* info) {
+    uint64_t mask = posix::Online().Group0Mask();
+    if (mask == 0) mask = 1;
+    info->dwNumberOfProcessors = posix::CountBits(mask);
+    info->dwActiveProcessorMask = mask;
+}
+
+WORD GetActiveProcessorGroupCount() { return posix::Online().GroupCount(); }
+
+DWORD GetActiveProcessorCount(WORD group) { return posix::Online().GroupSize(group); }
+
+bool GroupMaskToProcessors(WORD group, uint64_t mask, cpu_set_t* set) {
+    const posix::OnlineList& online = posix::Online();
+    const uint32_t size = online.GroupSize(group);
+    if (mask == 0 || size == 0 || (size < 64 && (mask >> size) != 0)) return false;
+    const uint32_t first = online.GroupStart(group);
+    bool fits = true;
+    CPU_ZERO(set);
+    online.ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index < first || index - first >= size || !((mask >> (index - first)) & 1)) return;
+        if (cpu < CPU_SETSIZE)
+            CPU_SET(cpu, set);
+        else
+            fits = false;
+    });
+    return fits;
+}
+
+uint64_t ProcessorsToGroupMask(WORD group, const cpu_set_t& set) {
+    const posix::OnlineList& online = posix::Online();
+    const uint32_t size = online.GroupSize(group);
+    const uint32_t first = online.GroupStart(group);
+    uint64_t mask = 0;
+    online.ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index >= first && index - first < size && cpu < CPU_SETSIZE && CPU_ISSET(cpu, &set))
+            mask |= uint64_t(1) << (index - first);
+    });
+    return mask;
+}
+
+}  // namespace platform
