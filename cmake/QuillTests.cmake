@@ -36,11 +36,12 @@ endif()
 
 gtest_discover_tests(quill_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 60 ${QUILL_WINE_FIXTURE})
 
-# The Linux shim on the real kernel: the online list and placements from
-# several threads at once (the concurrency tests, also run under
-# ThreadSanitizer by scripts/test-all.sh).
+# The library on the real machine: the Linux shim's online list and
+# placements, and calls from several threads at once (the tests named
+# Concurrent..., also run under ThreadSanitizer by scripts/test-all.sh).
 if(NOT WIN32)
-  add_executable(quill_native_tests ${CMAKE_SOURCE_DIR}/tests/native/linux_shim_test.cpp
+  file(GLOB QUILL_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
+  add_executable(quill_native_tests ${QUILL_NATIVE_TEST_SOURCES}
                  $<TARGET_OBJECTS:quill_core> $<TARGET_OBJECTS:quill_native>)
   target_include_directories(quill_native_tests PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/source/lib)
   target_compile_definitions(quill_native_tests PRIVATE QUILL_STATIC)

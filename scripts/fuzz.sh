@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the two fuzz targets with coverage over the whole library and runs
-# each for the given number of seconds (default 600), both at once.
-#   scripts/fuzz.sh [seconds]
+# Builds the two fuzz targets with coverage over the whole library, and
+# every other target of that configuration, and runs each fuzz target for the
+# given number of seconds (default 600), both at once. --build-only stops
+# after the build (scripts/test-all.sh).
+#   scripts/fuzz.sh [seconds | --build-only]
 # Seeds: the dumps of tests/data and, when present, of ../shared/cpuid-dumps;
 # the CPUID target gets them converted to its input layout. New inputs stay in
 # build/fuzz/corpus, findings land in build/fuzz/findings.
@@ -12,7 +14,8 @@ build=${QUILL_FUZZ_BUILD:-build/fuzz}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUILL_FUZZ=ON -DQUILL_SANITIZE=ON -DQUILL_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target cpuid_table_fuzzer dump_loader_fuzzer dump_to_fuzz_input
+cmake --build "$build" -j "$(nproc)"
+[[ $seconds == --build-only ]] && exit 0
 
 dumps=(tests/data/*.txt)
 if [[ -d ../shared/cpuid-dumps ]]; then

@@ -215,13 +215,15 @@ TEST_F(CurrentRules, TheExportSwitchesForgetsAndRefusesUnknownRules) {
     EXPECT_STREQ("< Unknown > ", GetCPUVendorIDString(kVendorZhaoxin + 1));
     LoadDump(kCases[0].file);
     MachinePtr described(GetMachineDescription());
-    EXPECT_EQ(24u, TopologyCache::Instance().GetNumProcessorIDs());
     EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(2));
     EXPECT_EQ(1u, capture.CountWithSeverity(
                       "SetQuillDescriptionRules: Unsupported description rules. Rules unchanged.", 2));
-    EXPECT_EQ(24u, TopologyCache::Instance().GetNumProcessorIDs());  // nothing changed
+    // A switch forgets the topology when the next collection starts (its logical index counts the ids known).
+    CPUData record(false);
+    EXPECT_EQ(24u, (CollectCPUData(record, kCurrentProcessor), record.GetLogicalIndex()));
     EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(kQuillRulesClassic));
-    EXPECT_EQ(0u, TopologyCache::Instance().GetNumProcessorIDs());
+    EXPECT_EQ(24u, TopologyCache::Instance().GetNumProcessorIDs());
+    EXPECT_EQ(0u, (CollectCPUData(record, kCurrentProcessor), record.GetLogicalIndex()));
     EXPECT_STREQ("< Unknown > ", GetCPUVendorIDString(kVendorHygon));
 }
 

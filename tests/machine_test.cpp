@@ -116,7 +116,7 @@ TEST(Records, CacheSharingAndTopologyCacheWithTheCountsDerivedFromIt) {
     EXPECT_EQ(7, topology.EnterTopology(20, 7, 0, 0, false));  // a new package is entered regardless
     EXPECT_EQ(2u, topology.CountPackages());
     EXPECT_EQ(1u, capture.Reports().size());
-    ClearAllCachedMachineDescriptors();
+    TopologyCache::ClearAll();
     EXPECT_EQ(Values({0, 1, 2}), Values({t.GetNumProcessorIDs(), t.CountPackages(), capture.Reports().size()}));
 }
 

@@ -4,6 +4,28 @@
 
 #include <quill/MachineDescription.h>
 
+// Threads. No call takes a lock. The calls that collect move the calling
+// thread from processor to processor and share the process-wide topology
+// cache; no two of them may overlap, on any threads:
+//   - GetMachineDescription, GetGroupMachineDescription, GetCPUDescription
+//     and the seven machine-level queries, NumPackages to DataCacheEntryType;
+//   - the MachineDescription slots GetCPUDescription, GetCPUDescriptionByIndex
+//     and CollectByScheduling, and the CPUDescription slot
+//     GetHypervisorDescription;
+//   - the counts read from the topology cache: the MachineDescription slot
+//     GetNumPackages and the CPUDescription slots GetMaxLogicalPerPackage,
+//     GetCoresPerPackage and GetThreadsPerCore.
+// A description, with everything reached from it, is used by one thread at a
+// time. Every other call may be made at any time from any thread, while
+// another thread collects too: the settings (SetQuillDescriptionRules,
+// ClearAllCachedMachineDescriptors, the two callback setters,
+// OverrideInternalSafetyChecks), the queries that collect nothing
+// (NumLogicalProcessors, NumLogicalProcessorsInCurrentProcess,
+// CurrProcessorID, GetProcessorFeatureDescriptor, the two vendor strings,
+// NumProcessorGroups, NumLogicalProcessorsInGroup) and the four casts. A call
+// that collects follows the rules in force when it starts to its end; a rules
+// switch or a clear takes effect when the next one starts.
+
 extern "C" {
 
 // Reporting and settings.
@@ -22,6 +44,8 @@ QUILL_API const char* GetHypervisorVendorIDString(uint32_t id);
 // Descriptions, owned by the caller and ended with their Release slot.
 QUILL_API MachineDescription* GetMachineDescription();
 QUILL_API CPUDescription* GetCPUDescription();
+// Forgets the topology of the processors described so far, when the next
+// call that collects starts.
 QUILL_API void ClearAllCachedMachineDescriptors();
 
 // Interface version checks: the pointer passes through unchanged.
@@ -45,10 +69,10 @@ QUILL_API uint32_t DataCacheEntryType(uint32_t level);
 // given; kQuillRulesCurrent describes today's processors as they are (AMD and
 // Hygon caches and cores from leaves 0x8000001D and 0x8000001E, Hygon and
 // Zhaoxin as vendors of their own, leaf 4 caches on Centaur, processors told
-// apart by their full APIC id). Returns the rules in force before the call;
-// any other value is reported and changes nothing. A change forgets the
-// topology of the processors described so far. The values are in
-// quill/QuillTypes.h.
+// apart by their full APIC id). Returns the rules chosen before the call;
+// any other value is reported and changes nothing. The next call that
+// collects puts the rules in force and, after a change, forgets the topology
+// of the processors described so far. The values are in quill/QuillTypes.h.
 QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
 
 // Extension beside the 23: machines of more than 64 logical processors, which

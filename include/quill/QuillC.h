@@ -10,7 +10,8 @@
  *
  * Ownership: objects from GetMachineDescription, GetCPUDescription and
  * QuillCPU_GetHypervisorDescription belong to the caller, who ends them with
- * their Release accessor; everything reached from them belongs to them. */
+ * their Release accessor; everything reached from them belongs to them.
+ * Which calls may overlap on several threads: see quill/Quill.h. */
 #ifndef QUILL_QUILLC_H
 #define QUILL_QUILLC_H
 
@@ -68,7 +69,7 @@ QUILL_API uint32_t DataCacheEntryType(uint32_t level);
 
 /* Extension beside the 23: the rules by which processors are described,
  * kQuillRulesClassic (the default) or kQuillRulesCurrent; returns the rules
- * in force before the call (see quill/Quill.h). */
+ * chosen before the call (see quill/Quill.h). */
 QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
 
 /* Extension beside the 23: processor groups (see quill/Quill.h). The number

@@ -2,6 +2,7 @@
 #include <quill/Quill.h>
 
 #include "CPUFunctions.h"
+#include "CollectionScope.h"
 #include "MachineInfo.h"
 #include "QuillPlatform.h"
 #include "RawCPUIDData.h"
@@ -11,7 +12,7 @@
 
 QUILL_REVISION("$Id: CPUFunctions.cpp $");
 
-bool gOverrideInternalSafetyChecks = false;
+std::atomic<bool> gOverrideInternalSafetyChecks{false};
 
 namespace {
 // 0 not computed, 1 false, 2 true. The answer is stored before anyone can see
@@ -30,10 +31,12 @@ struct MachineHolder {
 };
 
 // Builds a machine description, warns when its processors differ, and reads
-// one value from the description of the processor the thread is on.
+// one value from the description of the processor the thread is on; all of
+// it one collection.
 template <typename T, typename Read>
 T ReadCurrentProcessor(T fallback, Read read) {
     try {
+        CollectionScope collection;
         MachineHolder holder;
         holder.machine = new (std::nothrow) MachineInfo();
         MachineInfo* machine = holder.machine;
@@ -111,6 +114,7 @@ QUILL_API bool CastCacheDescription(uint32_t version, CacheDescription* descript
 
 QUILL_API uint32_t NumPackages() {
     try {
+        CollectionScope collection;
         MachineHolder holder;
         holder.machine = new (std::nothrow) MachineInfo();
         return holder.machine ? holder.machine->GetNumPackages() : 1;

@@ -48,6 +48,20 @@ constexpr uint32_t kHypervisorDefaultRow = 14;
 // The row before the first one searched in each half.
 uint32_t DefaultRow(bool hypervisorHalf) { return hypervisorHalf ? kHypervisorDefaultRow : kProcessorDefaultRow; }
 
+const CPUVendorEntry* FindVendorRow(uint32_t id, bool hypervisorHalf, bool currentRules) {
+    const uint32_t first = DefaultRow(hypervisorHalf);
+    if (id == 0) return &kVendorTable[first];
+    for (uint32_t row = first + 1; row < kNumCPUVendorEntries; ++row) {
+        if (kVendorTable[row].id == id) return &kVendorTable[row];
+        if (kVendorTable[row].id == 0) break;
+    }
+    if (!hypervisorHalf && currentRules) {
+        for (const CPUVendorEntry& entry : kCurrentRulesVendors)
+            if (entry.id == id) return &entry;
+    }
+    return &kVendorTable[first];
+}
+
 }  // namespace
 
 const CPUVendorEntry* GetCPUVendorTable(uint32_t* count) {
@@ -56,17 +70,7 @@ const CPUVendorEntry* GetCPUVendorTable(uint32_t* count) {
 }
 
 const CPUVendorEntry* FindVendorByID(uint32_t id, bool hypervisorHalf) {
-    const uint32_t first = DefaultRow(hypervisorHalf);
-    if (id == 0) return &kVendorTable[first];
-    for (uint32_t row = first + 1; row < kNumCPUVendorEntries; ++row) {
-        if (kVendorTable[row].id == id) return &kVendorTable[row];
-        if (kVendorTable[row].id == 0) break;
-    }
-    if (!hypervisorHalf && UseCurrentRules()) {
-        for (const CPUVendorEntry& entry : kCurrentRulesVendors)
-            if (entry.id == id) return &entry;
-    }
-    return &kVendorTable[first];
+    return FindVendorRow(id, hypervisorHalf, UseCurrentRules());
 }
 
 const CPUVendorEntry* FindVendorByString(const char* vendor, bool hypervisorHalf) {
@@ -83,4 +87,7 @@ const CPUVendorEntry* FindVendorByString(const char* vendor, bool hypervisorHalf
     return &kVendorTable[kProcessorDefaultRow];
 }
 
-extern "C" QUILL_API const char* GetCPUVendorIDString(CPUVendorID id) { return FindVendorByID(id, false)->vendor; }
+// No collection: the rules the host asked for last.
+extern "C" QUILL_API const char* GetCPUVendorIDString(CPUVendorID id) {
+    return FindVendorRow(id, false, RequestedRules() == kQuillRulesCurrent)->vendor;
+}

@@ -2,7 +2,6 @@
 
 #include <quill/Quill.h>
 
-#include "Quill.h"
 #include "QuillPlatform.h"
 
 #include <atomic>
@@ -10,22 +9,25 @@
 QUILL_REVISION("$Id: DescriptionRules.cpp $");
 
 namespace {
-std::atomic<uint32_t> s_descriptionRules{kQuillRulesClassic};
+// Written by the host from any thread; read when a collection starts.
+std::atomic<uint32_t> s_requestedRules{kQuillRulesClassic};
+// Written when a collection starts and read by that collection, one at a
+// time; atomic so that a read from elsewhere is never torn.
+std::atomic<uint32_t> s_rulesInForce{kQuillRulesClassic};
 }  // namespace
 
-bool UseCurrentRules() { return s_descriptionRules.load(std::memory_order_relaxed) == kQuillRulesCurrent; }
+uint32_t RequestedRules() { return s_requestedRules.load(std::memory_order_relaxed); }
+
+bool UseCurrentRules() { return s_rulesInForce.load(std::memory_order_relaxed) == kQuillRulesCurrent; }
+
+void PutRulesInForce(uint32_t rules) { s_rulesInForce.store(rules, std::memory_order_relaxed); }
 
 extern "C" QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules) {
-    const uint32_t previous = s_descriptionRules.load(std::memory_order_relaxed);
     if (rules != kQuillRulesClassic && rules != kQuillRulesCurrent) {
         QUILL_REPORT(kSeverityError, "SetQuillDescriptionRules: Unsupported description rules. Rules unchanged.");
-        return previous;
+        return RequestedRules();
     }
-    if (rules != previous) {
-        s_descriptionRules.store(rules, std::memory_order_relaxed);
-        // Package, core and processor ids entered under other rules would
-        // mix with the new ones.
-        TopologyCache::ClearAll();
-    }
-    return previous;
+    // The next collection puts them in force and forgets the topology
+    // learnt under other rules (CollectionScope).
+    return s_requestedRules.exchange(rules, std::memory_order_relaxed);
 }

@@ -2,6 +2,7 @@
 
 #include <quill/Quill.h>
 
+#include "CollectionScope.h"
 #include "DescriptionRules.h"
 #include "PutThreadInGroup.h"
 #include "PutThreadOnCPU.h"
@@ -76,6 +77,7 @@ bool Alike(const CPUData& a, const CPUData& b) {
 }  // namespace
 
 MachineInfo::MachineInfo() : m_group(AddressedGroup()) {
+    CollectionScope collection;
     const ProcessorSnapshot snapshot;
     m_numLogicalProcessors = GetSystemProcessors(&m_activeProcessorMask);
     const uint32_t n = m_numLogicalProcessors;
@@ -196,6 +198,7 @@ CPUData* MachineInfo::CollectCurrentIfNew(uint32_t wantedAPICID, bool anyAPICID)
 
 CPUDescription* MachineInfo::GetCPUDescription(uint32_t apicID) {
     if (apicID == kFirstProcessor) return m_quills.empty() ? nullptr : &m_quills.front();
+    CollectionScope collection;
     // The current processor is one of the described group.
     PutThreadInGroup group;
     if (apicID == kCurrentProcessor && !group.MoveToGroup(m_group)) return nullptr;
@@ -224,6 +227,7 @@ CPUDescription* MachineInfo::GetCPUDescriptionByIndex(uint32_t index) {
         return nullptr;
     }
     if (index < m_quills.size()) return &*std::next(m_quills.begin(), index);
+    CollectionScope collection;
     return CollectCurrentIfNew(0, true);
 }
 
@@ -262,6 +266,7 @@ uint32_t MachineInfo::GetNumPackages() const {
 uint32_t MachineInfo::CollectByScheduling(uint8_t attempts) {
     const uint32_t n = m_numLogicalProcessors;
     if (m_quills.size() < n) {
+        CollectionScope collection;
         const uint32_t tries = std::max<uint32_t>(n - static_cast<uint32_t>(m_quills.size()), attempts);
         for (uint32_t i = 0; i < tries && m_quills.size() < n; ++i) {
             platform::Sleep(0);

@@ -2,6 +2,7 @@
 #include "Quill.h"
 
 #include "CPUDataCollector.h"
+#include "CollectionScope.h"
 #include "PutThreadOnCPU.h"
 #include "QuillPlatform.h"
 #include "RawCPUIDData.h"
@@ -86,6 +87,7 @@ void EnterTopology(CPUData& record) {
 }
 
 int32_t CollectCPUData(CPUData& record, uint32_t index) {
+    CollectionScope collection;
     PutThreadOnCPU placement;  // restores the thread on every way out
     try {
         record.Reset();
@@ -110,6 +112,6 @@ QUILL_API CPUDescription* GetCPUDescription() {
     }
 }
 
-QUILL_API void ClearAllCachedMachineDescriptors() { TopologyCache::ClearAll(); }
+QUILL_API void ClearAllCachedMachineDescriptors() { CollectionScope::RequestClear(); }
 
 }  // extern "C"

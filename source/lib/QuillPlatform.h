@@ -4,6 +4,7 @@
 
 #include <quill/QuillTypes.h>
 
+#include <atomic>
 #include <cstdint>
 
 // Produces a report when `condition` is false. A null message reads "<NULL>".
@@ -14,8 +15,8 @@ void ReportError(bool condition, const char* file, int32_t line, int32_t severit
 ErrorReportCallback GetQuillErrorReportCallback();
 DetailedErrorReportCallback GetQuillDetailedErrorReportCallback();
 
-// Set by OverrideInternalSafetyChecks.
-extern bool gOverrideInternalSafetyChecks;
+// Set by OverrideInternalSafetyChecks, from any thread at any time.
+extern std::atomic<bool> gOverrideInternalSafetyChecks;
 // Never set: the failure report of the collection driver uses it as its
 // condition, so that report is made on every failure.
 constexpr bool gDisableCPUID = false;
