@@ -65,6 +65,13 @@ add_test(NAME exports.native COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillc
          -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)
 add_test(NAME exports.sim COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:quillcore-sim> -DSIM=ON
          -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -P ${CMAKE_SOURCE_DIR}/cmake/CheckExports.cmake)
+if(WIN32)
+  # The objects of quillcore.dll keep their per-thread state where reading it
+  # cannot fail.
+  add_test(NAME exports.no_emulated_tls COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM}
+           "-DOBJECTS=$<JOIN:$<TARGET_OBJECTS:quill_core>;$<TARGET_OBJECTS:quill_native>,|>"
+           -P ${CMAKE_SOURCE_DIR}/cmake/CheckNoEmulatedTLS.cmake)
+endif()
 
 # The command-line host on a replayed dump: its JSON, its errors and options.
 if(TARGET quillinfo)

@@ -427,6 +427,12 @@ TEST(ProcessorGroups, TheThreadIsPutBackAfterEveryGroupExport) {
     QuillSimSetCurrentProcessor(50);
     EXPECT_EQ(nullptr, MachinePtr(GetGroupMachineDescription(0)));
     EXPECT_EQ(1u, capture.Count("Unable to move the thread into processor group 0."));
+    // Nor into a group it cannot note as the one it addresses.
+    QuillSimSetProcessMask(0xF);
+    QuillSimFailTlsSetValue(1);
+    EXPECT_EQ(nullptr, MachinePtr(GetGroupMachineDescription(1)));
+    EXPECT_EQ(Values({0, 0xF}), Values({QuillSimThreadGroup(), QuillSimThreadAffinity()}));
+    EXPECT_EQ(1u, capture.Count("Unable to move the thread into processor group 1."));
 }
 
 // Faults in the platform's processor sets and moves, seen through the machine
@@ -565,6 +571,52 @@ TEST(Placement, EveryMovingExportPutsBackTheThreadsOwnAffinity) {
         for (const Export& e : kMovingExports) {
             e.call();
             EXPECT_EQ(mask, QuillSimThreadAffinity()) << e.name;
+        }
+    }
+}
+
+// Where the platform has CPU sets, a thread keeps its whole placement, an
+// affinity that spans groups and its own CPU sets included, through every
+// export and group description, and each processor is described on itself.
+TEST(Placement, AThreadKeepsItsWholePlacement) {
+    using platform::GROUP_AFFINITY;
+    struct Case { uint32_t startOn; bool spans; uint64_t affinity; std::vector<GROUP_AFFINITY> selected; };
+    const Case cases[] = {{2, true, 0, {}}, {50, true, 0, {{0xF0, 0}, {0x3, 1}}}, {12, false, 0x30F0, {{0x3000, 0}}}};
+    const auto placement = [] {
+        GROUP_AFFINITY sets[4];
+        platform::WORD n = 0;
+        EXPECT_TRUE(platform::GetThreadSelectedCpuSetMasks(platform::GetCurrentThread(), sets, 4, &n));
+        Values all = {uint64_t(QuillSimThreadSpansGroups()), QuillSimThreadGroup(), QuillSimThreadAffinity()};
+        for (platform::WORD i = 0; i < n; ++i) all.insert(all.end(), {sets[i].Group, sets[i].Mask});
+        return all;
+    };
+    ReportCapture capture;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.startOn);
+        LoadDump("GenuineIntel00606A6_ICX_04_CPUID.txt");  // two groups of 48
+        QuillSimSetHasCpuSets(1);
+        QuillSimSetCurrentProcessor(c.startOn);
+        ASSERT_TRUE(!c.affinity || QuillSimSetThreadAffinity(c.affinity) == 0);
+        if (c.spans) QuillSimSpanGroups();
+        ASSERT_TRUE(platform::SetThreadSelectedCpuSetMasks(platform::GetCurrentThread(), c.selected.data(),
+                                                           static_cast<platform::WORD>(c.selected.size())));
+        const Values before = placement();
+        // Its own group whole, though a process with threads in two groups tells no mask.
+        MachinePtr own = Build();
+        EXPECT_EQ(Values({48, 0xFFFFFFFFFFFF, 48, 48}),
+                  Values({own->GetNumProcessorsInProcess(), own->GetProcessProcessorMask(), own->GetNumCollected(),
+                          NumLogicalProcessorsInCurrentProcess()}));
+        for (const Export& e : kMovingExports) {
+            e.call();
+            EXPECT_EQ(before, placement()) << e.name;
+        }
+        for (uint16_t group : {0, 1}) {
+            MachinePtr machine(GetGroupMachineDescription(group));
+            ASSERT_EQ(48u, machine->GetNumCollected());
+            for (uint32_t i = 0; i < 48; ++i)
+                EXPECT_EQ(X2APICID(group * 48 + i), APICID(machine->GetCPUDescriptionByIndex(i)));
+            ReadHypervisor(machine->GetCPUDescriptionByIndex(3));
+            EXPECT_EQ(before, placement()) << "group " << group;
         }
     }
 }

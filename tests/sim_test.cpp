@@ -284,3 +284,32 @@ TEST(SimMachine, MovesFaultsAndCounters) {
         EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), 2));
     }
 }
+
+// As on Windows 11: an affinity that spans groups until one is set, CPU sets that decide where the thread runs within
+// its affinity and are ignored outside it, and a process with threads in two groups that tells no mask.
+TEST(SimMachine, SpanningAffinityAndCpuSets) {
+    ASSERT_EQ(0, QuillSimCreateMachine(100));  // two groups of 50
+    GROUP_AFFINITY sets[2] = {{0x6, 1}, {0x8, 0}};
+    WORD length = 0;
+    EXPECT_FALSE(SetThreadSelectedCpuSetMasks(GetCurrentThread(), sets, 1));  // not until the platform has them
+    QuillSimSetHasCpuSets(1);
+    EXPECT_EQ("from 3FFFFFFFFFFFF", Moved(0x30));
+    EXPECT_TRUE(SetThreadSelectedCpuSetMasks(GetCurrentThread(), sets, 1));
+    EXPECT_EQ(4u, QuillSimCurrentProcessor());
+    QuillSimSpanGroups();
+    EXPECT_TRUE(SetThreadSelectedCpuSetMasks(GetCurrentThread(), sets, 2));
+    PROCESSOR_NUMBER number{0, 0};
+    GetCurrentProcessorNumberEx(&number);
+    EXPECT_EQ("51 = 1:1 of 30", std::to_string(QuillSimCurrentProcessor()) + " = " + std::to_string(number.Group) +
+                                    ":" + std::to_string(number.Number) + " of " + Hex(QuillSimThreadAffinity()));
+    EXPECT_FALSE(GetThreadSelectedCpuSetMasks(GetCurrentThread(), sets, 1, &length));
+    EXPECT_TRUE(GetThreadSelectedCpuSetMasks(GetCurrentThread(), sets, 2, &length));
+    EXPECT_EQ("2: 8 in 0, 6 in 1", std::to_string(length) + ": " + Hex(sets[0].Mask) + " in " +
+                                        std::to_string(sets[0].Group) + ", " + Hex(sets[1].Mask) + " in " +
+                                        std::to_string(sets[1].Group));
+    EXPECT_EQ("from 30", Moved(0x20));  // confined to its group, where no CPU set is in its affinity
+    EXPECT_EQ(0, QuillSimThreadSpansGroups());
+    EXPECT_EQ("on 5 of 20, process 3FFFFFFFFFFFF in 3FFFFFFFFFFFF", State().substr(0, 50));
+    QuillSimSetCurrentProcessor(60);
+    EXPECT_EQ("on 60 of 3FFFFFFFFFFFF, process 0 in 0", State().substr(0, 38));
+}

@@ -10,7 +10,17 @@
  * runs on one processor of one group; SetThreadAffinityMask moves it, within
  * its group, to the lowest processor of the new mask unless it already runs
  * inside that mask. The process may use every processor of the groups above
- * group 0. */
+ * group 0; its other threads run in group 0, so while the thread's group is
+ * another one the process-mask query answers 0 for both masks, as Windows
+ * does for a process with threads in several groups.
+ *
+ * As on Windows 11 and Server 2022, the thread's affinity may span every
+ * group (its group is then its primary group) until an affinity is set,
+ * which confines it to one group; and the platform may have selected CPU
+ * sets, one mask per group, which decide where the thread runs as long as
+ * its affinity holds one of them and are ignored otherwise. Wherever the
+ * thread may no longer run, it moves to the lowest processor it may run on,
+ * in its own group first. */
 #ifndef QUILL_QUILLSIM_H
 #define QUILL_QUILLSIM_H
 
@@ -72,10 +82,19 @@ QUILL_SIM_API void QuillSimSetSystemInfo(uint32_t count, uint64_t activeMask);
  * that affinity. */
 QUILL_SIM_API void QuillSimSetProcessMask(uint64_t mask);
 /* Puts the thread on a processor (numbered across the machine); it joins that
- * processor's group and its affinity becomes the process mask there. */
+ * processor's group, its affinity becomes the process mask there and it has
+ * no selected CPU sets. */
 QUILL_SIM_API void QuillSimSetCurrentProcessor(uint32_t processor);
 QUILL_SIM_API uint32_t QuillSimCurrentProcessor(void);
 QUILL_SIM_API uint64_t QuillSimThreadAffinity(void);
+/* The thread's affinity spans every group from now on: its mask in its own
+ * group, every processor the process may use in the others. */
+QUILL_SIM_API void QuillSimSpanGroups(void);
+QUILL_SIM_API int QuillSimThreadSpansGroups(void);
+/* The platform has selected CPU sets (non-zero) or not (0, as a new machine
+ * has not); the thread's selection is read and set through the platform's
+ * GetThreadSelectedCpuSetMasks and SetThreadSelectedCpuSetMasks. */
+QUILL_SIM_API void QuillSimSetHasCpuSets(int has);
 /* Sets the thread's affinity as SetThreadAffinityMask would: a non-zero mask
  * inside the process mask of the thread's group; the thread moves to the
  * lowest processor of the mask unless it already runs inside it. Returns 0 on
@@ -90,6 +109,8 @@ QUILL_SIM_API void QuillSimRefuseMoveTo(uint32_t processor, uint32_t errorCode);
 QUILL_SIM_API void QuillSimFailProcessMaskQuery(uint32_t errorCode);
 /* Setting the thread priority fails (non-zero) or works (0). */
 QUILL_SIM_API void QuillSimFailSetThreadPriority(int fail);
+/* Setting a slot of thread-local storage fails (non-zero) or works (0). */
+QUILL_SIM_API void QuillSimFailTlsSetValue(int fail);
 QUILL_SIM_API void QuillSimClearFaults(void);
 
 /* Counters since the last reset. */

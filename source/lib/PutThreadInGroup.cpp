@@ -7,14 +7,40 @@ QUILL_REVISION("$Id: PutThreadInGroup.cpp $");
 
 namespace {
 // The group the thread addresses, and the group it ran in when it was moved
-// there.
-thread_local uint16_t t_addressed = kNoGroup;
-thread_local uint16_t t_home = kNoGroup;
+// there, both in one slot of thread-local storage taken when the library is
+// loaded: nothing is allocated when a thread first reads it, and a slot that
+// cannot be set fails the move into the group. The slot holds both groups
+// inverted, so that a thread that never set it addresses no group.
+platform::DWORD s_slot = platform::TLS_OUT_OF_INDEXES;
+
+struct SlotOwner {
+    SlotOwner() { s_slot = platform::TlsAlloc(); }
+    ~SlotOwner() {
+        if (s_slot != platform::TLS_OUT_OF_INDEXES) platform::TlsFree(s_slot);
+        s_slot = platform::TLS_OUT_OF_INDEXES;
+    }
+} s_slotOwner;
+
+uint32_t ReadSlot() {
+    if (s_slot == platform::TLS_OUT_OF_INDEXES) return 0xFFFFFFFF;
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(platform::TlsGetValue(s_slot))) ^ 0xFFFFFFFF;
+}
+
+uint16_t HomeGroup() { return static_cast<uint16_t>(ReadSlot()); }
+
+bool StoreGroups(uint16_t addressed, uint16_t home) {
+    const uintptr_t value = ((uint32_t(addressed) << 16) | home) ^ 0xFFFFFFFF;
+    return s_slot != platform::TLS_OUT_OF_INDEXES &&
+           platform::TlsSetValue(s_slot, reinterpret_cast<platform::LPVOID>(value)) != 0;
+}
 }  // namespace
 
-uint16_t AddressedGroup() { return t_addressed; }
+uint16_t AddressedGroup() { return static_cast<uint16_t>(ReadSlot() >> 16); }
 
-bool AddressingHomeGroup() { return t_addressed == kNoGroup || t_addressed == t_home; }
+bool AddressingHomeGroup() {
+    const uint16_t addressed = AddressedGroup();
+    return addressed == kNoGroup || addressed == HomeGroup();
+}
 
 uint16_t CountProcessorGroups() {
     const platform::WORD groups = platform::GetActiveProcessorGroupCount();
@@ -28,7 +54,7 @@ uint32_t CountProcessorsInGroup(uint16_t group) {
 
 uint64_t LowProcessorMask(uint32_t count) { return count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1; }
 
-PutThreadInGroup::PutThreadInGroup() : m_thread(platform::GetCurrentThread()) {}
+PutThreadInGroup::PutThreadInGroup() : m_thread(platform::GetCurrentThread()), m_selection(m_thread) {}
 
 PutThreadInGroup::~PutThreadInGroup() { Restore(); }
 
@@ -44,8 +70,9 @@ bool PutThreadInGroup::MoveToGroup(uint16_t group) {
         m_status = kPlacementFailed;
         return false;
     }
-    if (current.Group != group) {
-        const platform::GROUP_AFFINITY wanted{LowProcessorMask(processors), group};
+    const uint64_t all = LowProcessorMask(processors);
+    if (current.Group != group && !(m_selection.Keep() && m_selection.Select(group, all))) {
+        const platform::GROUP_AFFINITY wanted{all, group};
         if (!platform::SetThreadGroupAffinity(m_thread, &wanted, &m_previous)) {
             m_status = platform::GetLastError() == platform::ERROR_INVALID_PARAMETER ? kPlacementNotPermitted
                                                                                      : kPlacementFailed;
@@ -54,11 +81,15 @@ bool PutThreadInGroup::MoveToGroup(uint16_t group) {
         m_moved = true;
         platform::Sleep(0);
     }
+    const uint16_t addressed = AddressedGroup(), home = HomeGroup();
+    if (!StoreGroups(group, addressed == kNoGroup ? current.Group : home)) {
+        Restore();
+        m_status = kPlacementFailed;
+        return false;
+    }
     m_entered = true;
-    m_addressedBefore = t_addressed;
-    m_homeBefore = t_home;
-    if (t_addressed == kNoGroup) t_home = current.Group;
-    t_addressed = group;
+    m_addressedBefore = addressed;
+    m_homeBefore = home;
     return true;
 }
 
@@ -68,9 +99,10 @@ void PutThreadInGroup::Restore() {
         platform::SetThreadGroupAffinity(m_thread, &m_previous, nullptr);
         platform::Sleep(0);
     }
+    m_selection.Restore();
     if (m_entered) {
         m_entered = false;
-        t_addressed = m_addressedBefore;
-        t_home = m_homeBefore;
+        // Setting back a slot this thread has set cannot need memory.
+        StoreGroups(m_addressedBefore, m_homeBefore);
     }
 }

@@ -4,6 +4,7 @@
 // address the group the thread runs in, as they always have.
 #pragma once
 
+#include "SelectedCpuSets.h"
 #include "platform/Platform.h"
 
 #include <cstdint>
@@ -12,8 +13,8 @@
 constexpr uint16_t kNoGroup = 0xFFFF;
 
 // Lives on the stack of the function that describes a group and belongs to
-// the calling thread. Its destructor restores the thread's group, affinity
-// and the group addressed before, on every way out.
+// the calling thread. Its destructor restores the thread's placement and
+// the group addressed before, on every way out.
 class PutThreadInGroup {
 public:
     PutThreadInGroup();
@@ -21,10 +22,11 @@ public:
     PutThreadInGroup(const PutThreadInGroup&) = delete;
     PutThreadInGroup& operator=(const PutThreadInGroup&) = delete;
 
-    // Moves the thread into `group` (all processors of the group as its
-    // affinity) unless it already runs there. kNoGroup does nothing. Sets
-    // m_status (the PlacementStatus values) and returns whether the thread
-    // is in the group.
+    // Moves the thread into `group` unless it already runs there: through
+    // its CPU sets where the platform has them (see SelectedCpuSets.h), else
+    // with all processors of the group as its affinity. kNoGroup does
+    // nothing. Sets m_status (the PlacementStatus values) and returns
+    // whether the thread is in the group.
     bool MoveToGroup(uint16_t group);
     // Puts the group and affinity back. Runs once; later calls do nothing.
     void Restore();
@@ -33,6 +35,7 @@ public:
 
 private:
     platform::HANDLE m_thread;
+    SelectedCpuSets m_selection;
     platform::GROUP_AFFINITY m_previous{0, 0};
     uint16_t m_addressedBefore = kNoGroup;
     uint16_t m_homeBefore = kNoGroup;

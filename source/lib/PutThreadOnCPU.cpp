@@ -18,7 +18,7 @@ uint32_t CountBits(uint64_t mask) {
 }
 }  // namespace
 
-PutThreadOnCPU::PutThreadOnCPU() : m_thread(platform::GetCurrentThread()) {}
+PutThreadOnCPU::PutThreadOnCPU() : m_thread(platform::GetCurrentThread()), m_selection(m_thread) {}
 
 PutThreadOnCPU::~PutThreadOnCPU() { Restore(); }
 
@@ -54,24 +54,49 @@ void PutThreadOnCPU::MoveToProcessor(uint32_t index) {
         if ((processMask & m_targetMask) == 0) {
             m_status = kPlacementNotPermitted;
         } else {
-            m_previousMask = platform::SetThreadAffinityMask(m_thread, m_targetMask);
-            if (m_previousMask == 0)
-                m_status = platform::GetLastError() == platform::ERROR_INVALID_PARAMETER ? kPlacementNotPermitted
-                                                                                         : kPlacementFailed;
+            MoveThread();
         }
     }
     // Let the thread resume on its new processor before CPUID runs.
     if (m_previousMask != 0) platform::Sleep(0);
 }
 
+void PutThreadOnCPU::MoveThread() {
+    platform::GROUP_AFFINITY own{0, 0};
+    if (m_selection.Keep() && platform::GetThreadGroupAffinity(m_thread, &own)) {
+        // The target is in the group addressed, else in the thread's own.
+        const uint16_t group = AddressedGroup() == kNoGroup ? own.Group : AddressedGroup();
+        if (m_selection.Select(group, m_targetMask)) {
+            m_previousMask = own.Mask != 0 ? own.Mask : m_targetMask;
+            return;
+        }
+        if (group != own.Group) {
+            const platform::GROUP_AFFINITY wanted{m_targetMask, group};
+            m_groupMoved = platform::SetThreadGroupAffinity(m_thread, &wanted, &m_previousGroup) != 0;
+            if (!m_groupMoved) return Refused();
+            m_previousMask = m_previousGroup.Mask != 0 ? m_previousGroup.Mask : m_targetMask;
+            return;
+        }
+    }
+    m_previousMask = platform::SetThreadAffinityMask(m_thread, m_targetMask);
+    if (m_previousMask == 0) Refused();
+}
+
+void PutThreadOnCPU::Refused() {
+    m_status = platform::GetLastError() == platform::ERROR_INVALID_PARAMETER ? kPlacementNotPermitted
+                                                                             : kPlacementFailed;
+}
+
 void PutThreadOnCPU::Restore() {
     if (m_restored) return;
     m_restored = true;
     if (m_savedPriority != kPriorityNotChanged) SetPriorityKeepPrevious(m_thread, m_savedPriority);
-    if (m_previousMask != 0 && !m_stayed) {
+    if (m_previousMask == 0 || m_stayed || m_selection.Restore()) return;
+    if (m_groupMoved)
+        platform::SetThreadGroupAffinity(m_thread, &m_previousGroup, nullptr);
+    else
         platform::SetThreadAffinityMask(m_thread, m_previousMask);
-        platform::Sleep(0);
-    }
+    platform::Sleep(0);
 }
 
 uint32_t GetSystemProcessors(uint64_t* activeMask) {
@@ -113,6 +138,12 @@ uint32_t GetProcessProcessors(uint64_t* processMask) {
         QUILL_REPORT(kSeverityCritical, message);
         mask = 1;
         count = 1;
+    }
+    if (mask == 0) {
+        // The process has threads in several groups, and the platform then
+        // tells no mask: every active processor of the group as far as we
+        // know; a move the process may not make is refused when it is tried.
+        count = GetSystemProcessors(&mask);
     }
     if (processMask) *processMask = mask;
     return count;

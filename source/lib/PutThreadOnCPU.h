@@ -2,6 +2,7 @@
 // processor sets of the system and of the process.
 #pragma once
 
+#include "SelectedCpuSets.h"
 #include "platform/Platform.h"
 
 #include <cstdint>
@@ -39,6 +40,15 @@ public:
 
 private:
     void SelectProcessorBit(uint32_t index);
+    // Moves the thread onto the target, through its CPU sets where the
+    // platform has them (see SelectedCpuSets.h), else by its affinity.
+    void MoveThread();
+    void Refused();
+    SelectedCpuSets m_selection;
+    // The thread was moved into the target's group, which it had entered
+    // through its CPU sets, by a group affinity; this one puts it back.
+    platform::GROUP_AFFINITY m_previousGroup{0, 0};
+    bool m_groupMoved = false;
     // The caller asked for no move. Kept apart from m_previousMask, whose
     // marker for it is also the real mask of processor 31 alone.
     bool m_stayed = false;

@@ -162,6 +162,12 @@ QUILL_SIM_API uint32_t QuillSimCurrentProcessor(void) { return sim::SimMachine::
 
 QUILL_SIM_API uint64_t QuillSimThreadAffinity(void) { return sim::SimMachine::Instance().ThreadAffinity(); }
 
+QUILL_SIM_API void QuillSimSpanGroups(void) { sim::SimMachine::Instance().SpanGroups(); }
+
+QUILL_SIM_API int QuillSimThreadSpansGroups(void) { return sim::SimMachine::Instance().SpansGroups() ? 1 : 0; }
+
+QUILL_SIM_API void QuillSimSetHasCpuSets(int has) { sim::SimMachine::Instance().SetHasCpuSets(has != 0); }
+
 QUILL_SIM_API int QuillSimSetThreadAffinity(uint64_t mask) {
     uint64_t previous = 0;
     uint32_t error = 0;
@@ -178,6 +184,10 @@ QUILL_SIM_API void QuillSimFailProcessMaskQuery(uint32_t errorCode) {
 
 QUILL_SIM_API void QuillSimFailSetThreadPriority(int fail) {
     sim::SimMachine::Instance().Faults().FailSetThreadPriority(fail != 0);
+}
+
+QUILL_SIM_API void QuillSimFailTlsSetValue(int fail) {
+    sim::SimMachine::Instance().Faults().FailTlsSetValue(fail != 0);
 }
 
 QUILL_SIM_API void QuillSimClearFaults(void) { sim::SimMachine::Instance().Faults().Clear(); }

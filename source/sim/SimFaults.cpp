@@ -27,6 +27,7 @@ void SimFaults::Clear() {
     }
     m_processMaskQuery.store(0);
     m_setThreadPriority.store(false);
+    m_tlsSetValue.store(false);
 }
 
 }  // namespace sim

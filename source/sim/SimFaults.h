@@ -27,12 +27,16 @@ public:
     void FailSetThreadPriority(bool fail) { m_setThreadPriority.store(fail); }
     bool SetThreadPriorityFails() const { return m_setThreadPriority.load(); }
 
+    void FailTlsSetValue(bool fail) { m_tlsSetValue.store(fail); }
+    bool TlsSetValueFails() const { return m_tlsSetValue.load(); }
+
     void Clear();
 
 private:
     std::atomic<uint32_t> m_refuseMove[QUILL_SIM_MAX_PROCESSORS];
     std::atomic<uint32_t> m_processMaskQuery;
     std::atomic<bool> m_setThreadPriority;
+    std::atomic<bool> m_tlsSetValue;
 };
 
 }  // namespace sim

@@ -11,6 +11,8 @@ namespace {
 
 // What SetThreadPriority reports when told to fail.
 constexpr uint32_t kErrorAccessDenied = 5;
+// What the CPU-set calls report where the platform has none.
+constexpr uint32_t kErrorCallNotImplemented = 120;
 
 }  // namespace
 
@@ -52,7 +54,12 @@ void SimMachine::Reset(uint32_t count) {
         m_threadAffinity.store(mask);
         m_threadGroup.store(0);
         m_currentProcessor.store(0);
+        m_spansGroups.store(false);
+        for (auto& selected : m_selected) {
+            selected.store(0);
+        }
     }
+    m_hasCpuSets.store(false);
     m_priority.store(platform::THREAD_PRIORITY_NORMAL);
     m_counters.Reset();
     m_faults.Clear();
@@ -99,13 +106,91 @@ uint64_t SimMachine::ProcessMask(uint32_t group) const {
 
 void SimMachine::PlaceThread(uint16_t group, uint64_t mask) {
     m_threadAffinity.store(mask);
-    const uint32_t first = group < m_groupFirst.size() ? m_groupFirst[group] : 0;
-    const uint32_t current = m_currentProcessor.load();
-    if (m_threadGroup.load() != group || current < first || current - first >= 64 ||
-        ((mask >> (current - first)) & 1) == 0) {
-        m_currentProcessor.store(first + LowestBit(mask));
-    }
     m_threadGroup.store(group);
+    m_spansGroups.store(false);
+    Reschedule();
+}
+
+uint16_t SimMachine::GroupOf(uint32_t processor) const {
+    // A processor past the machine counts as one of the last group.
+    uint16_t group = 0;
+    while (group + 1u < m_groupFirst.size() && m_groupFirst[group + 1u] <= processor) {
+        ++group;
+    }
+    return group;
+}
+
+uint64_t SimMachine::AffinityIn(uint16_t group) const {
+    if (group == m_threadGroup.load()) {
+        return m_threadAffinity.load();
+    }
+    return m_spansGroups.load() ? ProcessMask(group) : 0;
+}
+
+void SimMachine::Reschedule() {
+    const uint16_t groups = NumGroups();
+    bool honoured = false;
+    for (uint16_t group = 0; group < groups; ++group) {
+        honoured = honoured || (AffinityIn(group) & m_selected[group].load()) != 0;
+    }
+    const auto allowed = [&](uint16_t group) {
+        return AffinityIn(group) & (honoured ? m_selected[group].load() : ~uint64_t(0));
+    };
+    const uint32_t current = m_currentProcessor.load();
+    const uint16_t group = GroupOf(current);
+    const uint32_t index = current - m_groupFirst[group];
+    if (index < 64 && ((allowed(group) >> index) & 1) != 0) {
+        return;
+    }
+    uint16_t target = m_threadGroup.load();
+    for (uint16_t other = 0; allowed(target) == 0 && other < groups; ++other) {
+        target = other;
+    }
+    m_currentProcessor.store(m_groupFirst[target] + LowestBit(allowed(target)));
+}
+
+void SimMachine::SpanGroups() {
+    SpinLock::Guard guard(m_threadLock);
+    m_spansGroups.store(true);
+    Reschedule();
+}
+
+void SimMachine::CurrentProcessorNumber(uint16_t& group, uint8_t& number) const {
+    const uint32_t current = m_currentProcessor.load();
+    group = GroupOf(current);
+    number = static_cast<uint8_t>(current - m_groupFirst[group]);
+}
+
+bool SimMachine::SelectedCpuSets(uint64_t (&masks)[kMaxGroups], uint32_t& error) const {
+    if (!m_hasCpuSets.load()) {
+        error = kErrorCallNotImplemented;
+        return false;
+    }
+    SpinLock::Guard guard(m_threadLock);
+    for (uint16_t group = 0; group < kMaxGroups; ++group) {
+        masks[group] = m_selected[group].load();
+    }
+    return true;
+}
+
+bool SimMachine::SelectCpuSets(const uint64_t (&masks)[kMaxGroups], uint32_t& error) {
+    m_counters.CountAffinityCall();
+    if (!m_hasCpuSets.load()) {
+        error = kErrorCallNotImplemented;
+        return false;
+    }
+    for (uint16_t group = 0; group < kMaxGroups; ++group) {
+        if ((masks[group] & ~LowMask(GroupSize(group))) != 0) {
+            error = platform::ERROR_INVALID_PARAMETER;
+            return false;
+        }
+    }
+    SpinLock::Guard guard(m_threadLock);
+    for (uint16_t group = 0; group < kMaxGroups; ++group) {
+        m_selected[group].store(masks[group]);
+    }
+    Reschedule();
+    return true;
 }
 
 CPUIDTable* SimMachine::Table(uint32_t processor) {
@@ -135,6 +220,7 @@ void SimMachine::SetProcessMask(uint64_t mask) {
     } else {
         m_threadAffinity.store(mask);
         m_threadGroup.store(0);
+        m_spansGroups.store(false);
     }
 }
 
@@ -142,15 +228,15 @@ void SimMachine::SetCurrentProcessor(uint32_t processor) {
     if (processor >= QUILL_SIM_MAX_PROCESSORS) {
         return;
     }
-    // A processor past the machine counts as one of group 0.
-    uint16_t group = 0;
-    while (group + 1u < m_groupFirst.size() && m_groupFirst[group + 1u] <= processor) {
-        ++group;
-    }
+    const uint16_t group = GroupOf(processor);
     SpinLock::Guard guard(m_threadLock);
     m_currentProcessor.store(processor);
     m_threadGroup.store(group);
     m_threadAffinity.store(ProcessMask(group));
+    m_spansGroups.store(false);
+    for (auto& selected : m_selected) {
+        selected.store(0);
+    }
 }
 
 bool SimMachine::SetThreadAffinity(uint64_t mask, uint64_t& previous, uint32_t& error) {
@@ -192,8 +278,9 @@ bool SimMachine::QueryProcessAffinity(uint64_t& processMask, uint64_t& systemMas
         error = failure;
         return false;
     }
-    processMask = ProcessMask(m_threadGroup.load());
-    systemMask = ActiveMask();
+    const bool severalGroups = m_threadGroup.load() != 0;
+    processMask = severalGroups ? 0 : ProcessMask(0);
+    systemMask = severalGroups ? 0 : ActiveMask();
     return true;
 }
 

@@ -4,6 +4,15 @@
 // and the armed faults. Processors are numbered across the machine; the
 // masks are those of one group, bit i the group's i-th processor.
 //
+// The thread's placement is as Windows 11 and Server 2022 make it: an
+// affinity in its (primary) group which may also span every other group,
+// until an affinity is set, which confines it to one group; and, where the
+// platform has them (not until told), selected CPU sets, one mask per group,
+// which decide where it runs as long as its affinity holds one of them and
+// are ignored otherwise. The process's other threads run in group 0: while
+// the thread's group is another one, the process has threads in several
+// groups and its mask query answers 0 for both masks.
+//
 // The machine is replaced and configured from one thread between runs. While
 // the library runs, several threads may execute CPUID and the kernel
 // services at once: the values they read are atomics, and the affinity
@@ -64,6 +73,18 @@ public:
     uint32_t CurrentProcessor() const { return m_currentProcessor.load(); }
     uint64_t ThreadAffinity() const { return m_threadAffinity.load(); }
     uint16_t ThreadGroup() const { return m_threadGroup.load(); }
+    // The thread's affinity spans every group, its mask in its own group
+    // kept, until an affinity is set.
+    void SpanGroups();
+    bool SpansGroups() const { return m_spansGroups.load(); }
+    // The group of the thread's processor and its number in the group.
+    void CurrentProcessorNumber(uint16_t& group, uint8_t& number) const;
+
+    // Selected CPU sets, one mask per group (0: none there).
+    static constexpr uint16_t kMaxGroups = (QUILL_SIM_MAX_PROCESSORS + 63) / 64;
+    void SetHasCpuSets(bool has) { m_hasCpuSets.store(has); }
+    bool SelectedCpuSets(uint64_t (&masks)[kMaxGroups], uint32_t& error) const;
+    bool SelectCpuSets(const uint64_t (&masks)[kMaxGroups], uint32_t& error);
 
     // The kernel services. Failures return false and set `error`.
     // Counts the call; on success `previous` is the affinity it replaced.
@@ -87,9 +108,16 @@ private:
     void Reset(uint32_t count);
     static uint64_t LowMask(uint32_t count);
     static uint32_t LowestBit(uint64_t mask);
-    // Puts the thread in `group` with `mask`, on its lowest processor unless
-    // it already runs inside the mask. Holds m_threadLock.
+    // Confines the thread to `group` with `mask`, then reschedules it.
+    // Holds m_threadLock.
     void PlaceThread(uint16_t group, uint64_t mask);
+    uint16_t GroupOf(uint32_t processor) const;
+    // The processors of `group` the thread's affinity holds.
+    uint64_t AffinityIn(uint16_t group) const;
+    // Keeps the thread where it is if it may run there, else puts it on the
+    // lowest processor it may run on, in its own group first. Holds
+    // m_threadLock.
+    void Reschedule();
 
     std::vector<CPUIDTable> m_tables;
     std::vector<uint32_t> m_groupFirst;  // first processor of each group
@@ -99,8 +127,11 @@ private:
     std::atomic<uint64_t> m_threadAffinity{0};
     std::atomic<uint32_t> m_currentProcessor{0};
     std::atomic<uint16_t> m_threadGroup{0};
+    std::atomic<bool> m_spansGroups{false};
+    std::atomic<bool> m_hasCpuSets{false};
+    std::atomic<uint64_t> m_selected[kMaxGroups];
     std::atomic<int> m_priority{0};
-    SpinLock m_threadLock;  // m_threadAffinity, m_threadGroup and m_currentProcessor together
+    mutable SpinLock m_threadLock;  // the thread's placement and m_currentProcessor together
     SimCounters m_counters;
     SimFaults m_faults;
 };

@@ -3,6 +3,7 @@
 
 #include "SimMachine.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace platform {
@@ -10,6 +11,13 @@ namespace platform {
 namespace {
 
 thread_local DWORD tLastError = 0;
+
+// Thread-local storage: a few slots, taken in turn and never given back.
+constexpr DWORD kTlsSlots = 8;
+std::atomic<DWORD> sTlsSlotsTaken{0};
+thread_local LPVOID tTlsSlots[kTlsSlots] = {};
+
+constexpr DWORD kErrorInsufficientBuffer = 122;
 
 // Pseudo handles, as the real kernel hands out for "this process/thread".
 HANDLE PseudoHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
@@ -110,5 +118,70 @@ BOOL SetThreadGroupAffinity(HANDLE /*thread*/, const GROUP_AFFINITY* affinity, G
     }
     return 1;
 }
+
+BOOL GetThreadSelectedCpuSetMasks(HANDLE /*thread*/, GROUP_AFFINITY* masks, WORD count, WORD* required) {
+    uint64_t selected[sim::SimMachine::kMaxGroups] = {};
+    uint32_t error = 0;
+    if (!sim::SimMachine::Instance().SelectedCpuSets(selected, error)) {
+        tLastError = error;
+        return 0;
+    }
+    WORD length = 0;
+    for (WORD group = 0; group < sim::SimMachine::kMaxGroups; ++group) {
+        if (selected[group] != 0) {
+            if (length < count && masks != nullptr) {
+                masks[length] = GROUP_AFFINITY{selected[group], group};
+            }
+            ++length;
+        }
+    }
+    if (required != nullptr) {
+        *required = length;
+    }
+    if (length > count) {
+        tLastError = kErrorInsufficientBuffer;
+        return 0;
+    }
+    return 1;
+}
+
+BOOL SetThreadSelectedCpuSetMasks(HANDLE /*thread*/, const GROUP_AFFINITY* masks, WORD count) {
+    uint64_t selected[sim::SimMachine::kMaxGroups] = {};
+    for (WORD i = 0; i < count; ++i) {
+        if (masks == nullptr || masks[i].Group >= sim::SimMachine::kMaxGroups || masks[i].Mask == 0) {
+            tLastError = ERROR_INVALID_PARAMETER;
+            return 0;
+        }
+        selected[masks[i].Group] |= masks[i].Mask;
+    }
+    uint32_t error = 0;
+    if (!sim::SimMachine::Instance().SelectCpuSets(selected, error)) {
+        tLastError = error;
+        return 0;
+    }
+    return 1;
+}
+
+void GetCurrentProcessorNumberEx(PROCESSOR_NUMBER* number) {
+    sim::SimMachine::Instance().CurrentProcessorNumber(number->Group, number->Number);
+}
+
+DWORD TlsAlloc() {
+    const DWORD slot = sTlsSlotsTaken.fetch_add(1);
+    return slot < kTlsSlots ? slot : TLS_OUT_OF_INDEXES;
+}
+
+LPVOID TlsGetValue(DWORD index) { return index < kTlsSlots ? tTlsSlots[index] : nullptr; }
+
+BOOL TlsSetValue(DWORD index, LPVOID value) {
+    if (index >= kTlsSlots || sim::SimMachine::Instance().Faults().TlsSetValueFails()) {
+        tLastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    tTlsSlots[index] = value;
+    return 1;
+}
+
+BOOL TlsFree(DWORD index) { return index < kTlsSlots; }
 
 }  // namespace platform

@@ -12,6 +12,7 @@ using DWORD_PTR = uint64_t;
 using HANDLE = void*;
 using BOOL = int;
 using WORD = uint16_t;
+using LPVOID = void*;
 
 constexpr int THREAD_PRIORITY_NORMAL = 0;
 constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
@@ -61,5 +62,32 @@ BOOL GetThreadGroupAffinity(HANDLE thread, GROUP_AFFINITY* affinity);
 // Moves the thread into the group with that affinity; `previous` (optional)
 // receives the group and affinity it had.
 BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous);
+
+// From Windows 11 and Server 2022 on, a thread's affinity spans every group
+// by default; its group above is then its primary group, and a thread that
+// is given a group affinity is confined to that one group. The same systems
+// let a thread select CPU sets: processors of any groups, given as one mask
+// per group, on which it runs as long as its affinity holds one of them (a
+// selection outside its affinity is ignored). These two answer FALSE where
+// the platform does not have them. The selection may be empty (count 0).
+// `required` receives the length of the thread's selection; a `count` too
+// small for it answers FALSE.
+BOOL GetThreadSelectedCpuSetMasks(HANDLE thread, GROUP_AFFINITY* masks, WORD count, WORD* required);
+BOOL SetThreadSelectedCpuSetMasks(HANDLE thread, const GROUP_AFFINITY* masks, WORD count);
+struct PROCESSOR_NUMBER {
+    WORD Group;
+    uint8_t Number;
+};
+// The processor the calling thread runs on.
+void GetCurrentProcessorNumberEx(PROCESSOR_NUMBER* number);
+
+// Thread-local storage that never allocates when a thread first reads it: a
+// slot taken once (TLS_OUT_OF_INDEXES when none is left) holds one pointer per
+// thread, null until the thread sets it. Setting it may fail (FALSE).
+constexpr DWORD TLS_OUT_OF_INDEXES = 0xFFFFFFFF;
+DWORD TlsAlloc();
+LPVOID TlsGetValue(DWORD index);
+BOOL TlsSetValue(DWORD index, LPVOID value);
+BOOL TlsFree(DWORD index);
 
 }  // namespace platform

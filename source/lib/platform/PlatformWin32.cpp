@@ -5,6 +5,28 @@
 
 namespace platform {
 
+namespace {
+
+// Windows 11 and Server 2022 on: looked up in kernel32 when the library is
+// loaded, so that it loads on older systems too.
+using GetSelectedMasks = ::BOOL(WINAPI*)(::HANDLE, ::GROUP_AFFINITY*, ::USHORT, ::USHORT*);
+using SetSelectedMasks = ::BOOL(WINAPI*)(::HANDLE, ::GROUP_AFFINITY*, ::USHORT);
+
+template <typename Function>
+Function Kernel32(const char* name) {
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel32 ? ::GetProcAddress(kernel32, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+const GetSelectedMasks s_getSelectedMasks = Kernel32<GetSelectedMasks>("GetThreadSelectedCpuSetMasks");
+const SetSelectedMasks s_setSelectedMasks = Kernel32<SetSelectedMasks>("SetThreadSelectedCpuSetMasks");
+
+// A thread selects at most one mask per group.
+constexpr WORD kMaxSelectedMasks = 64;
+
+}  // namespace
+
 void GetSystemInfo(SYSTEM_INFO* info) {
     ::SYSTEM_INFO system;
     ::GetSystemInfo(&system);
@@ -68,5 +90,52 @@ BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP
     }
     return ok;
 }
+
+BOOL GetThreadSelectedCpuSetMasks(HANDLE thread, GROUP_AFFINITY* masks, WORD count, WORD* required) {
+    if (!s_getSelectedMasks) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    ::GROUP_AFFINITY selected[kMaxSelectedMasks] = {};
+    ::USHORT length = 0;
+    const ::USHORT room = count < kMaxSelectedMasks ? count : kMaxSelectedMasks;
+    const BOOL ok = s_getSelectedMasks(thread, selected, room, &length);
+    if (required) *required = length;
+    for (::USHORT i = 0; ok && i < length && i < room; ++i)
+        masks[i] = GROUP_AFFINITY{static_cast<DWORD_PTR>(selected[i].Mask), selected[i].Group};
+    return ok;
+}
+
+BOOL SetThreadSelectedCpuSetMasks(HANDLE thread, const GROUP_AFFINITY* masks, WORD count) {
+    if (!s_setSelectedMasks) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    if (count > kMaxSelectedMasks) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    ::GROUP_AFFINITY selected[kMaxSelectedMasks] = {};
+    for (WORD i = 0; i < count; ++i) {
+        selected[i].Mask = static_cast<KAFFINITY>(masks[i].Mask);
+        selected[i].Group = masks[i].Group;
+    }
+    return s_setSelectedMasks(thread, count != 0 ? selected : nullptr, count);
+}
+
+void GetCurrentProcessorNumberEx(PROCESSOR_NUMBER* number) {
+    ::PROCESSOR_NUMBER current{};
+    ::GetCurrentProcessorNumberEx(&current);
+    number->Group = current.Group;
+    number->Number = current.Number;
+}
+
+DWORD TlsAlloc() { return ::TlsAlloc(); }
+
+LPVOID TlsGetValue(DWORD index) { return ::TlsGetValue(index); }
+
+BOOL TlsSetValue(DWORD index, LPVOID value) { return ::TlsSetValue(index, value); }
+
+BOOL TlsFree(DWORD index) { return ::TlsFree(index); }
 
 }  // namespace platform
