@@ -10,6 +10,8 @@
 #include "Quill.h"
 #include "QuillPlatform.h"
 
+#include <algorithm>
+
 QUILL_REVISION("$Id: AMDTopologyExtensions.cpp $");
 
 namespace {
@@ -17,6 +19,7 @@ namespace {
 constexpr uint32_t kLeafCacheProperties = 0x8000001D;
 constexpr uint32_t kLeafProcessorTopology = 0x8000001E;
 constexpr uint32_t kLeafAddressSizes = 0x80000008;
+constexpr uint32_t kLeafExtendedTopology = 0xB;
 constexpr uint32_t kTopologyExtensionsBit = 1u << 22;  // leaf 0x80000001 ECX
 constexpr uint32_t kFirstTopologyExtensionsFamily = 0x15;
 // Families 15h and 16h group cores in compute units; from 17h on the units
@@ -50,6 +53,24 @@ bool AMDDataCollector::UsesTopologyExtensions() const {
     const uint32_t baseFamily = (leaf1->m_eax >> 8) & 0xF;
     const uint32_t family = baseFamily == 0xF ? baseFamily + ((leaf1->m_eax >> 20) & 0xFF) : baseFamily;
     return family >= kFirstTopologyExtensionsFamily;
+}
+
+const RawCPUIDData* AMDDataCollector::FindTopologyLeaf() const {
+    const bool extensions = UsesTopologyExtensions() && TopologyLeavesTrusted();
+    const RawCPUIDData* ext1E = extensions ? FindLeaf(kLeafProcessorTopology) : nullptr;
+    if (ext1E == nullptr) return nullptr;
+    // The leaf must name this processor: its extended APIC id numbers the
+    // processor within its package as the id of leaf 1 does (family 15h
+    // adds an offset above those bits), and it is the x2APIC id of leaf 0xB
+    // where that leaf places the processor.
+    const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
+    const RawCPUIDData* leafB = FindLeaf(kLeafExtendedTopology);
+    const uint32_t withinPackage = (1u << std::min(ext8 != nullptr ? PackageShift(*ext8) : 8u, 8u)) - 1;
+    if (((ext1E->m_eax ^ (FindLeaf(1)->m_ebx >> 24)) & withinPackage) == 0 &&
+        (leafB == nullptr || (leafB->m_ebx & 0xFFFF) == 0 || leafB->m_edx == ext1E->m_eax))
+        return ext1E;
+    DistrustTopologyLeaves();
+    return nullptr;
 }
 
 void AMDDataCollector::CollectFunction(uint32_t leaf) {
@@ -86,7 +107,7 @@ void AMDDataCollector::CollectExtendedTopology(CPUData& record, const RawCPUIDDa
 }
 
 void AMDDataCollector::GroupNodeCaches(CPUData& record) const {
-    const RawCPUIDData* ext1E = FindLeaf(kLeafProcessorTopology);
+    const RawCPUIDData* ext1E = FindTopologyLeaf();
     const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
     if (record.m_family >= kFirstSMTFamily || ext1E == nullptr || ext8 == nullptr) return;
     // Leaf 0x8000001E ECX: the node id and the nodes per package less one.

@@ -371,6 +371,18 @@ BOOL SetThreadPriority(HANDLE, int priority) {
     return 0;
 }
 
+// Group 0 keeps the kernel's numbers; above it, the processor's position.
+DWORD GetCurrentProcessorNumber() {
+    const int cpu = sched_getcpu();
+    if (cpu < 0 || cpu >= CPU_SETSIZE) return 64;
+    if (t_group == 0) return static_cast<DWORD>(cpu);
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    const uint64_t mask = ProcessorsToGroupMask(t_group, set);
+    return mask == 0 ? 64 : static_cast<DWORD>(__builtin_ctzll(mask));
+}
+
 WORD GetActiveProcessorGroupCount() { return GroupCount(OnlineList().Count()); }
 
 DWORD GetActiveProcessorCount(WORD group) { return GroupSize(OnlineList().Count(), group); }
