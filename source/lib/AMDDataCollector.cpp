@@ -90,7 +90,9 @@ AMDDataCollector::AMDDataCollector(const CPUNameEntry* nameTable, size_t nameTab
     : x86_x64_DataCollector(nameTable, nameTableSize, vendorName) {}
 
 bool AMDDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    if (leaf == 0xB || leaf == 0x8000001D || leaf == kLeafProcessorTopology) return !UsesTopologyExtensions();
+    // Leaf 0xB comes before leaf 0x80000001, which tells whether it is needed.
+    if (leaf == 0xB) return !UseCurrentRules();
+    if (leaf == 0x8000001D || leaf == kLeafProcessorTopology) return !UsesTopologyExtensions();
     return !LeafInRanges(kAMDLeaves, leaf);
 }
 

@@ -10,8 +10,6 @@
 #include "Quill.h"
 #include "QuillPlatform.h"
 
-#include <algorithm>
-
 QUILL_REVISION("$Id: AMDTopologyExtensions.cpp $");
 
 namespace {
@@ -59,16 +57,12 @@ const RawCPUIDData* AMDDataCollector::FindTopologyLeaf() const {
     const bool extensions = UsesTopologyExtensions() && TopologyLeavesTrusted();
     const RawCPUIDData* ext1E = extensions ? FindLeaf(kLeafProcessorTopology) : nullptr;
     if (ext1E == nullptr) return nullptr;
-    // The leaf must name this processor: its extended APIC id numbers the
-    // processor within its package as the id of leaf 1 does (family 15h
-    // adds an offset above those bits), and it is the x2APIC id of leaf 0xB
-    // where that leaf places the processor.
-    const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
+    // Where leaf 0xB places the processor, its x2APIC id is the extended
+    // APIC id. Leaf 1 cannot tell on its own (family 15h adds an offset to
+    // its ids); the machine checks that processors whose leaf 1 ids differ
+    // do not repeat an extended id (MachineInfo::AddIfNew).
     const RawCPUIDData* leafB = FindLeaf(kLeafExtendedTopology);
-    const uint32_t withinPackage = (1u << std::min(ext8 != nullptr ? PackageShift(*ext8) : 8u, 8u)) - 1;
-    if (((ext1E->m_eax ^ (FindLeaf(1)->m_ebx >> 24)) & withinPackage) == 0 &&
-        (leafB == nullptr || (leafB->m_ebx & 0xFFFF) == 0 || leafB->m_edx == ext1E->m_eax))
-        return ext1E;
+    if (leafB == nullptr || (leafB->m_ebx & 0xFFFF) == 0 || leafB->m_edx == ext1E->m_eax) return ext1E;
     DistrustTopologyLeaves();
     return nullptr;
 }
