@@ -92,8 +92,8 @@ const DumpCase kCases[] = {
      {{1, D, 32 * kKB, 8, 2, {8, 9}}, {1, I, 64 * kKB, 4, 2, {8, 9}}, {2, U, 512 * kKB, 8, 2, {8, 9}},
       {3, U, 8 * kMB, 16, 8, Range(8, 15)}}},
     // Centaur CNS, leaf 4: L1 1C000121/1C000122, L2 1C000143-03C0003F-FF, L3 1C01C163-03C0003F-3FFF.
-    // This collector places no processor.
-    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // This collector places no processor; its stand-in APIC ids are the processors' indexes.
+    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 7, 0, 0, 0, 0, 0,
      {{1, D, 32 * kKB, 8, 1, {}}, {1, I, 32 * kKB, 8, 1, {}}, {2, U, 256 * kKB, 16, 1, {}},
       {3, U, 16 * kMB, 16, 8, {}}}},
     // Zhaoxin KX-6000G: leaf 0xB SMT shift 0, core shift 2 of 4 processors. Leaf 4: L1 0C000121/0C000122,
@@ -168,6 +168,11 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
         ASSERT_EQ(QuillSimNumProcessors(), machine->GetNumCollected());
         const CPUDescription* cpu = machine->GetCPUDescriptionByIndex(c.probe);
         ASSERT_NE(nullptr, cpu);
+        // The exports read the processor the thread is on, which is described once.
+        QuillSimSetCurrentProcessor(c.probe);
+        EXPECT_EQ(cpu, machine->GetCPUDescription(kCurrentProcessor));
+        EXPECT_EQ(cpu->GetDataCache(1)->GetSize(), DataCacheSize(1));
+        EXPECT_EQ(QuillSimNumProcessors(), TopologyCache::Instance().GetNumProcessorIDs());
         EXPECT_EQ(c.vendor, cpu->GetVendorID());
         EXPECT_STREQ(GetCPUVendorIDString(c.vendor), cpu->GetVendorString());
         if (c.packages != 0) {
@@ -212,11 +217,9 @@ TEST_F(CurrentRules, ClassicRulesAnswerAsBeforeAnySwitch) {
         // Hygon and Zhaoxin are unknown vendors to the classic rules.
         EXPECT_EQ(c.vendor >= kVendorHygon ? 0u : c.vendor, before->GetCPUDescriptionByIndex(0)->GetVendorID());
         EXPECT_EQ(uint32_t(kQuillRulesClassic), SetQuillDescriptionRules(kQuillRulesCurrent));
-        MachinePtr current(GetMachineDescription());
-        EXPECT_NE(classic, Describe(*current));
+        EXPECT_NE(classic, Describe(*MachinePtr(GetMachineDescription())));
         EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(kQuillRulesClassic));
-        MachinePtr after(GetMachineDescription());
-        EXPECT_EQ(classic, Describe(*after));
+        EXPECT_EQ(classic, Describe(*MachinePtr(GetMachineDescription())));
     }
 }
 
@@ -234,6 +237,11 @@ TEST_F(CurrentRules, TheExportSwitchesForgetsAndRefusesUnknownRules) {
     EXPECT_EQ(1u, capture.CountWithSeverity(
                       "SetQuillDescriptionRules: Unsupported description rules. Rules unchanged.", 2));
     EXPECT_EQ(24u, TopologyCache::Instance().GetNumProcessorIDs());  // nothing changed
+    // Hygon without a brand string: leaf 1 00900F02 reads family F+9, model 0, stepping 2.
+    LoadDump("HygonGenuine0900F02_Hygon_CPUID.txt");
+    for (uint32_t leaf = 0x80000002; leaf <= 0x80000004; ++leaf) SetCPUIDAll(leaf, 0, 0, 0, 0, 0);
+    EXPECT_STREQ("Hygon Family: 18 Model: 0 Stepping: 2 Processor",
+                 MachinePtr(GetMachineDescription())->GetCPUDescriptionByIndex(0)->GetName());
     EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(kQuillRulesClassic));
     EXPECT_EQ(0u, TopologyCache::Instance().GetNumProcessorIDs());
     EXPECT_STREQ("< Unknown > ", GetCPUVendorIDString(kVendorHygon));
