@@ -203,8 +203,8 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
         }
         SetQuillDescriptionRules(kQuillRulesClassic);
     }
-    EXPECT_EQ(1u, capture.Count("The extended APIC ids of CPUID(0x8000001E) disagree with CPUID(1) or CPUID(0x0B), "
-                                "or repeat. Placing processors without them."));
+    EXPECT_EQ(1u, capture.Count("The extended APIC ids of CPUID(0x8000001E) repeat where CPUID(1) tells processors "
+                                "apart, or disagree with CPUID(0x0B). Placing processors without them."));
 }
 
 TEST_F(CurrentRules, ClassicRulesAnswerAsBeforeAnySwitch) {

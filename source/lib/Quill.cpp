@@ -53,10 +53,11 @@ uint32_t CurrentProcessorIndex() {
 int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
     // Where the record is collected, so that its hypervisor is read there too.
     const uint32_t processor = index == kCurrentProcessor ? CurrentProcessorIndex() : index;
-    // The ids that a collector does not read stand in as the logical index.
-    // Under the current rules a processor takes its own index, whether it is
-    // collected by index or where the thread runs, so that both descriptions
-    // of it agree; the classic rules count the processor ids described.
+    // The logical index stands in for the ids until a collector reads them
+    // (some never do). Under the current rules a processor takes its own
+    // index, whether it is collected by index or where the thread runs, so
+    // that both descriptions of it agree; the classic rules count the
+    // processor ids described so far.
     uint32_t logicalIndex = processor;
     if (index == kCurrentProcessor && (!UseCurrentRules() || processor == kCurrentProcessor))
         logicalIndex = TopologyCache::Instance().GetNumProcessorIDs();
@@ -115,8 +116,8 @@ bool TopologyLeavesTrusted() { return !s_topologyLeavesDistrusted.load(std::memo
 void DistrustTopologyLeaves() {
     s_topologyLeavesDistrusted.store(true, std::memory_order_relaxed);
     QUILL_WARN_ONCE(s_warnedAboutDistrustedTopologyLeaves, kSeverityWarning,
-                    "The extended APIC ids of CPUID(0x8000001E) disagree with CPUID(1) or CPUID(0x0B), or repeat. "
-                    "Placing processors without them.");
+                    "The extended APIC ids of CPUID(0x8000001E) repeat where CPUID(1) tells processors apart, or "
+                    "disagree with CPUID(0x0B). Placing processors without them.");
 }
 
 int32_t CollectCPUData(CPUData& record, uint32_t index) {

@@ -181,8 +181,8 @@ int32_t CollectCPUData(CPUData& record, uint32_t index);
 
 // Under the current rules a topology leaf gives each processor a full APIC
 // id. Some hypervisors answer such a leaf with zeros or alike on every
-// processor; once a processor's leaf disowns it, or two processors repeat
-// one id, collectors place processors without those leaves until
-// ClearAllCachedMachineDescriptors. The first distrust is reported.
+// processor; once another leaf disowns a processor's id, or processors that
+// leaf 1 tells apart repeat one, collectors place processors without those
+// leaves until ClearAllCachedMachineDescriptors. Reported the first time.
 bool TopologyLeavesTrusted();
 void DistrustTopologyLeaves();
