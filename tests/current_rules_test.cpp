@@ -28,8 +28,9 @@ struct CacheFact {
     std::set<uint16_t> sharers;  // empty: not compared; else the group starts at the lowest
 };
 
-// Leaf 0 read "  Shanghai  ", or the cache leaf (0x8000001D, 4) listing no cache, on every processor.
-enum Edit : uint8_t { kAsIs, kAsShanghai, kNoCacheLeaf };
+// Leaf 0 read "  Shanghai  ", or the cache leaf (0x8000001D, 4) listing no cache, on every processor;
+// 0x8000001E answering as on processor 0 without leaf 0xB, or 32 above its own id.
+enum Edit : uint8_t { kAsIs, kAsShanghai, kNoCacheLeaf, kAlikeTopologyLeaf, kOffsetTopologyLeaf };
 
 struct DumpCase {
     const char* file;
@@ -48,6 +49,8 @@ std::set<uint16_t> Range(uint16_t first, uint16_t last) {
 }
 
 constexpr uint32_t D = kTypeData, I = kTypeInstruction, U = kTypeUnified;
+const std::vector<CacheFact> kVermeerFromProcessor0 = {{1, D, 32 * kKB, 8, 2, {0, 1}}, {1, I, 32 * kKB, 8, 2, {0, 1}},
+                                                       {2, U, 512 * kKB, 8, 2, {0, 1}}, {3, U, 32 * kMB, 16, 12, Range(0, 11)}};
 const DumpCase kCases[] = {
     // Threadripper 1920X: ids 0-5, 8-13, 16-21, 24-29; 0x80000008 ECX 5017. Probe: 0x8000001E 10-108-101;
     // L1d 00004121-01C0003F-3F, L1i 00004122-00C0003F-FF, L2 00004143-01C0003F-3FF, L3 00014163-03C0003F-1FFF.
@@ -62,6 +65,12 @@ const DumpCase kCases[] = {
     {"AuthenticAMD0A20F10_K19_Vermeer_CPUID2.txt", kAsIs, kVendorAMD, 1, 12, 2, 6, 6, 3, 0, 0, 24,
      {{1, D, 32 * kKB, 8, 2, {6, 7}}, {1, I, 32 * kKB, 8, 2, {6, 7}}, {2, U, 512 * kKB, 8, 2, {6, 7}},
       {3, U, 32 * kMB, 16, 12, Range(0, 11)}}},
+    // A hypervisor's 0x8000001E that repeats ids, or that leaf 0xB disowns, is dropped for every processor:
+    // placed by leaf 1 (00180800, 80000001 ECX[1] set: 24 cores of 1 thread); the caches stay.
+    {"AuthenticAMD0A20F10_K19_Vermeer_CPUID2.txt", kAlikeTopologyLeaf, kVendorAMD, 1, 24, 1, 0, 0, 0, 0, 0, 24,
+     kVermeerFromProcessor0},
+    {"AuthenticAMD0A20F10_K19_Vermeer_CPUID2.txt", kOffsetTopologyLeaf, kVendorAMD, 1, 24, 1, 0, 0, 0, 0, 0, 24,
+     kVermeerFromProcessor0},
     // Ryzen 9 7900X3D, second complex: probe 10-108; L2 00004143-01C0003F-7FF; its own L3.
     {"AuthenticAMD0A60F12_K19_Raphael_05_CPUID.txt", kAsIs, kVendorAMD, 1, 12, 2, 12, 16, 8, 0, 0, 24,
      {{1, D, 32 * kKB, 8, 2, {16, 17}}, {1, I, 32 * kKB, 8, 2, {16, 17}}, {2, U, 1 * kMB, 8, 2, {16, 17}},
@@ -83,8 +92,8 @@ const DumpCase kCases[] = {
      {{1, D, 32 * kKB, 8, 2, {8, 9}}, {1, I, 64 * kKB, 4, 2, {8, 9}}, {2, U, 512 * kKB, 8, 2, {8, 9}},
       {3, U, 8 * kMB, 16, 8, Range(8, 15)}}},
     // Centaur CNS, leaf 4: L1 1C000121/1C000122, L2 1C000143-03C0003F-FF, L3 1C01C163-03C0003F-3FFF.
-    // This collector places no processor.
-    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // This collector places no processor; its stand-in APIC ids are the processors' indexes.
+    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 7, 0, 0, 0, 0, 0,
      {{1, D, 32 * kKB, 8, 1, {}}, {1, I, 32 * kKB, 8, 1, {}}, {2, U, 256 * kKB, 16, 1, {}},
       {3, U, 16 * kMB, 16, 8, {}}}},
     // Zhaoxin KX-6000G: leaf 0xB SMT shift 0, core shift 2 of 4 processors. Leaf 4: L1 0C000121/0C000122,
@@ -107,6 +116,9 @@ void Load(const DumpCase& c) {
         if (c.edit != kAsIs && c.vendor == kVendorZhaoxin)
             QuillSimSetCPUID(p, 0, 0, regs[0], vendor[0], vendor[2], vendor[1]);
         if (c.edit == kNoCacheLeaf) QuillSimSetCPUID(p, c.vendor == kVendorAMD ? 0x8000001D : 4, 0, 0, 0, 0, 0);
+        if (c.edit >= kAlikeTopologyLeaf && QuillSimGetCPUID(c.edit == kAlikeTopologyLeaf ? 0 : p, 0x8000001E, 0, regs))
+            QuillSimSetCPUID(p, 0x8000001E, 0, regs[0] + (c.edit == kOffsetTopologyLeaf ? 32 : 0), regs[1], regs[2], 0);
+        if (c.edit == kAlikeTopologyLeaf) QuillSimClearCPUID(p, 0xB, 0);
     }
 }
 
@@ -156,6 +168,11 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
         ASSERT_EQ(QuillSimNumProcessors(), machine->GetNumCollected());
         const CPUDescription* cpu = machine->GetCPUDescriptionByIndex(c.probe);
         ASSERT_NE(nullptr, cpu);
+        // The exports read the processor the thread is on, which is described once.
+        QuillSimSetCurrentProcessor(c.probe);
+        EXPECT_EQ(cpu, machine->GetCPUDescription(kCurrentProcessor));
+        EXPECT_EQ(cpu->GetDataCache(1)->GetSize(), DataCacheSize(1));
+        EXPECT_EQ(QuillSimNumProcessors(), TopologyCache::Instance().GetNumProcessorIDs());
         EXPECT_EQ(c.vendor, cpu->GetVendorID());
         EXPECT_STREQ(GetCPUVendorIDString(c.vendor), cpu->GetVendorString());
         if (c.packages != 0) {
@@ -186,6 +203,8 @@ TEST_F(CurrentRules, CachesSharingAndPlacesOnRealDumps) {
         }
         SetQuillDescriptionRules(kQuillRulesClassic);
     }
+    EXPECT_EQ(1u, capture.Count("The extended APIC ids of CPUID(0x8000001E) repeat where CPUID(1) tells processors "
+                                "apart, or disagree with CPUID(0x0B). Placing processors without them."));
 }
 
 TEST_F(CurrentRules, ClassicRulesAnswerAsBeforeAnySwitch) {
@@ -198,11 +217,9 @@ TEST_F(CurrentRules, ClassicRulesAnswerAsBeforeAnySwitch) {
         // Hygon and Zhaoxin are unknown vendors to the classic rules.
         EXPECT_EQ(c.vendor >= kVendorHygon ? 0u : c.vendor, before->GetCPUDescriptionByIndex(0)->GetVendorID());
         EXPECT_EQ(uint32_t(kQuillRulesClassic), SetQuillDescriptionRules(kQuillRulesCurrent));
-        MachinePtr current(GetMachineDescription());
-        EXPECT_NE(classic, Describe(*current));
+        EXPECT_NE(classic, Describe(*MachinePtr(GetMachineDescription())));
         EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(kQuillRulesClassic));
-        MachinePtr after(GetMachineDescription());
-        EXPECT_EQ(classic, Describe(*after));
+        EXPECT_EQ(classic, Describe(*MachinePtr(GetMachineDescription())));
     }
 }
 
@@ -218,11 +235,18 @@ TEST_F(CurrentRules, TheExportSwitchesForgetsAndRefusesUnknownRules) {
     EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(2));
     EXPECT_EQ(1u, capture.CountWithSeverity(
                       "SetQuillDescriptionRules: Unsupported description rules. Rules unchanged.", 2));
-    // A switch forgets the topology when the next collection starts (its logical index counts the ids known).
-    CPUData record(false);
-    EXPECT_EQ(24u, (CollectCPUData(record, kCurrentProcessor), record.GetLogicalIndex()));
+    EXPECT_EQ(24u, TopologyCache::Instance().GetNumProcessorIDs());  // nothing changed
+    // Hygon without a brand string: leaf 1 00900F02 reads family F+9, model 0, stepping 2.
+    LoadDump("HygonGenuine0900F02_Hygon_CPUID.txt");
+    for (uint32_t leaf = 0x80000002; leaf <= 0x80000004; ++leaf) SetCPUIDAll(leaf, 0, 0, 0, 0, 0);
+    EXPECT_STREQ("Hygon Family: 18 Model: 0 Stepping: 2 Processor",
+                 MachinePtr(GetMachineDescription())->GetCPUDescriptionByIndex(0)->GetName());
+    // A switch forgets the topology when the next collection starts (its
+    // logical index counts the ids known).
+    const uint32_t known = TopologyCache::Instance().GetNumProcessorIDs();
     EXPECT_EQ(uint32_t(kQuillRulesCurrent), SetQuillDescriptionRules(kQuillRulesClassic));
-    EXPECT_EQ(24u, TopologyCache::Instance().GetNumProcessorIDs());
+    EXPECT_EQ(known, TopologyCache::Instance().GetNumProcessorIDs());
+    CPUData record(false);
     EXPECT_EQ(0u, (CollectCPUData(record, kCurrentProcessor), record.GetLogicalIndex()));
     EXPECT_STREQ("< Unknown > ", GetCPUVendorIDString(kVendorHygon));
 }

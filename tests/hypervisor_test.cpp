@@ -162,6 +162,14 @@ TEST(HypervisorPlacement, ReadsWhereTheRecordWasCollected) {
     EXPECT_EQ(nullptr, Slot18(*machine, 1));  // processor 3
     EXPECT_EQ(0u, QuillSimCPUIDCount());
     EXPECT_EQ(0x3u, QuillSimThreadAffinity());
+    // Slot 8 past the records describes processor 2, where the thread runs; read there from processor 3.
+    QuillSimSetProcessMask(0xF);
+    QuillSimSetCurrentProcessor(2);
+    ClearAllCachedMachineDescriptors();  // so that the stand-in id (0) is new
+    ASSERT_NE(nullptr, machine->GetCPUDescriptionByIndex(2));
+    QuillSimSetCurrentProcessor(3);
+    HypervisorPtr hv(Slot18(*machine, 2));
+    EXPECT_EQ(2, hv ? hv->GetMinorVersion() : -1);
 }
 
 // Slot 9 without the delete flag ends a record in storage that is not the heap's:

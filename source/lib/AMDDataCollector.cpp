@@ -48,10 +48,10 @@ constexpr LeafRange kAMDLeaves[] = {
     {0x80000019, 0x80000019},
 };
 // Under the current rules also the cache and topology leaves of the
-// topology extensions.
+// topology extensions, and leaf 0xB, whose x2APIC id checks theirs.
 constexpr LeafRange kAMDCurrentRulesLeaves[] = {
-    {0x00000000, 0x00000001}, {0x80000000, 0x80000008}, {0x8000000A, 0x8000000A},
-    {0x80000019, 0x80000019}, {0x8000001D, 0x8000001E},
+    {0x00000000, 0x00000001}, {0x0000000B, 0x0000000B}, {0x80000000, 0x80000008},
+    {0x8000000A, 0x8000000A}, {0x80000019, 0x80000019}, {0x8000001D, 0x8000001E},
 };
 
 constexpr uint32_t kLeafExtendedFeatures = 0x80000001;
@@ -84,9 +84,14 @@ uint32_t BitsNeeded(uint32_t value) {
 
 }  // namespace
 
-AMDDataCollector::AMDDataCollector() : x86_x64_DataCollector(kAMDNameTable, kAMDNameTableSize, "AMD") {}
+AMDDataCollector::AMDDataCollector() : AMDDataCollector(kAMDNameTable, kAMDNameTableSize, "AMD") {}
+
+AMDDataCollector::AMDDataCollector(const CPUNameEntry* nameTable, size_t nameTableSize, const char* vendorName)
+    : x86_x64_DataCollector(nameTable, nameTableSize, vendorName) {}
 
 bool AMDDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
+    // Leaf 0xB comes before leaf 0x80000001, which tells whether it is needed.
+    if (leaf == 0xB) return !UseCurrentRules();
     if (leaf == 0x8000001D || leaf == kLeafProcessorTopology) return !UsesTopologyExtensions();
     return !LeafInRanges(kAMDLeaves, leaf);
 }
@@ -135,8 +140,8 @@ void AMDDataCollector::CollectName(CPUData& record) {
             return;
         }
     }
-    std::snprintf(record.m_name, sizeof(record.m_name), "AMD Family: %x Model: %x Stepping: %d Processor",
-                  static_cast<unsigned>(record.m_family), static_cast<unsigned>(record.m_model),
+    std::snprintf(record.m_name, sizeof(record.m_name), "%s Family: %x Model: %x Stepping: %d Processor",
+                  m_vendorName, static_cast<unsigned>(record.m_family), static_cast<unsigned>(record.m_model),
                   static_cast<int>(record.m_stepping));
 }
 
@@ -144,7 +149,7 @@ void AMDDataCollector::CollectTopology(CPUData& record) {
     const RawCPUIDData* leaf1 = FindLeaf(1);
     const RawCPUIDData* ext1 = FindLeaf(kLeafExtendedFeatures);
     const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
-    const RawCPUIDData* ext1E = UsesTopologyExtensions() ? FindLeaf(kLeafProcessorTopology) : nullptr;
+    const RawCPUIDData* ext1E = FindTopologyLeaf();
 
     if (ext1E != nullptr && record.m_features.Has(Feature::MT)) {
         CollectExtendedTopology(record, *ext1E, ext8);

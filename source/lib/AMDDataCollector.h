@@ -15,12 +15,16 @@ extern const size_t kAMDNameTableSize;
 class AMDDataCollector : public x86_x64_DataCollector {
 public:
     AMDDataCollector();
+    // The same rules for a vendor of its own: its name table and the vendor
+    // word of generated names.
+    AMDDataCollector(const CPUNameEntry* nameTable, size_t nameTableSize, const char* vendorName);
 
     // Extended family and model from base family 15 on; APIC id of leaf 1.
     void CollectIdentification(CPUData& record) override;
     // Leaf 0x80000001 and the power-management flags of leaf 0x80000007.
     void CollectFeatures(CPUData& record) override;
-    // Brand string, else the name table, else a generated name.
+    // Brand string, else the name table, else a name generated with the
+    // vendor word.
     void CollectName(CPUData& record) override;
     // Cores per package from leaves 1, 0x80000001 and 0x80000008.
     void CollectTopology(CPUData& record) override;
@@ -39,6 +43,9 @@ private:
     // place from leaf 0x8000001E (AMDTopologyExtensions.cpp). Needs only
     // leaves 1 and 0x80000001, so it holds while gathering too.
     bool UsesTopologyExtensions() const;
+    // Leaf 0x8000001E where its extended APIC id is this processor's own,
+    // else null (AMDTopologyExtensions.cpp).
+    const RawCPUIDData* FindTopologyLeaf() const;
     // Ids and counts from leaves 0x8000001E and 0x80000008.
     void CollectExtendedTopology(CPUData& record, const RawCPUIDData& ext1E, const RawCPUIDData* ext8);
     // Before family 17h, the caches of a node in a package of several nodes

@@ -17,6 +17,7 @@ namespace {
 constexpr uint32_t kLeafCacheProperties = 0x8000001D;
 constexpr uint32_t kLeafProcessorTopology = 0x8000001E;
 constexpr uint32_t kLeafAddressSizes = 0x80000008;
+constexpr uint32_t kLeafExtendedTopology = 0xB;
 constexpr uint32_t kTopologyExtensionsBit = 1u << 22;  // leaf 0x80000001 ECX
 constexpr uint32_t kFirstTopologyExtensionsFamily = 0x15;
 // Families 15h and 16h group cores in compute units; from 17h on the units
@@ -50,6 +51,20 @@ bool AMDDataCollector::UsesTopologyExtensions() const {
     const uint32_t baseFamily = (leaf1->m_eax >> 8) & 0xF;
     const uint32_t family = baseFamily == 0xF ? baseFamily + ((leaf1->m_eax >> 20) & 0xFF) : baseFamily;
     return family >= kFirstTopologyExtensionsFamily;
+}
+
+const RawCPUIDData* AMDDataCollector::FindTopologyLeaf() const {
+    const bool extensions = UsesTopologyExtensions() && TopologyLeavesTrusted();
+    const RawCPUIDData* ext1E = extensions ? FindLeaf(kLeafProcessorTopology) : nullptr;
+    if (ext1E == nullptr) return nullptr;
+    // Where leaf 0xB places the processor, its x2APIC id is the extended
+    // APIC id. Leaf 1 cannot tell on its own (family 15h adds an offset to
+    // its ids); the machine checks that processors whose leaf 1 ids differ
+    // do not repeat an extended id (MachineInfo::AddIfNew).
+    const RawCPUIDData* leafB = FindLeaf(kLeafExtendedTopology);
+    if (leafB == nullptr || (leafB->m_ebx & 0xFFFF) == 0 || leafB->m_edx == ext1E->m_eax) return ext1E;
+    DistrustTopologyLeaves();
+    return nullptr;
 }
 
 void AMDDataCollector::CollectFunction(uint32_t leaf) {
@@ -86,7 +101,7 @@ void AMDDataCollector::CollectExtendedTopology(CPUData& record, const RawCPUIDDa
 }
 
 void AMDDataCollector::GroupNodeCaches(CPUData& record) const {
-    const RawCPUIDData* ext1E = FindLeaf(kLeafProcessorTopology);
+    const RawCPUIDData* ext1E = FindTopologyLeaf();
     const RawCPUIDData* ext8 = FindLeaf(kLeafAddressSizes);
     if (record.m_family >= kFirstSMTFamily || ext1E == nullptr || ext8 == nullptr) return;
     // Leaf 0x8000001E ECX: the node id and the nodes per package less one.

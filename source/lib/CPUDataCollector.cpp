@@ -43,9 +43,12 @@ const Maker kCollectorMakers[] = {
 };
 constexpr uint32_t kNumMakers = sizeof(kCollectorMakers) / sizeof(kCollectorMakers[0]);
 
+// Hygon processors follow AMD's rules under a name of their own.
+CPUDataCollector* MakeHygon() { return new (std::nothrow) AMDDataCollector(nullptr, 0, "Hygon"); }
+
 // The vendors of their own under the current rules, from kVendorHygon on.
 const Maker kCurrentRulesMakers[] = {
-    &Make<AMDDataCollector>,      // kVendorHygon
+    &MakeHygon,                   // kVendorHygon
     &Make<ZhaoxinDataCollector>,  // kVendorZhaoxin
 };
 constexpr uint32_t kNumCurrentRulesMakers = sizeof(kCurrentRulesMakers) / sizeof(kCurrentRulesMakers[0]);

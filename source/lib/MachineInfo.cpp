@@ -81,19 +81,14 @@ MachineInfo::MachineInfo() : m_group(AddressedGroup()) {
     const ProcessorSnapshot snapshot;
     m_numLogicalProcessors = GetSystemProcessors(&m_activeProcessorMask);
     const uint32_t n = m_numLogicalProcessors;
-    int32_t result = kResultOK;
-    bool skipSeen = false;
-    for (uint32_t pass = 0; pass < kMaxPasses && m_quills.size() < n; ++pass) {
-        for (uint32_t i = 0; i < n && m_quills.size() < n; ++i) {
-            // After a processor the process may not use, walk the indices;
-            // before, ask for the next processor not yet stored.
-            const uint32_t index = skipSeen ? i : static_cast<uint32_t>(m_quills.size());
-            result = CollectCPUData(m_scratch, index);
-            if (result == kResultNoAccess)
-                skipSeen = true;
-            else
-                AddIfNew(m_scratch);
-        }
+    const bool trusted = TopologyLeavesTrusted();
+    int32_t result = CollectPasses();
+    if (trusted && !TopologyLeavesTrusted()) {
+        // Processors placed by topology leaves that others disowned or
+        // repeated: all of them again without those leaves.
+        m_quills.clear();
+        TopologyCache::ForGroup(m_group).ClearTopology();
+        result = CollectPasses();
     }
     if (result == kResultUnavailable) {
         QUILL_WARN_ONCE(s_warnedAboutUnavailableInfo, kSeverityNote,
@@ -114,6 +109,25 @@ MachineInfo::MachineInfo() : m_group(AddressedGroup()) {
     if (!s_warnedAboutUnavailableInfo && !m_quills.empty()) m_isSymmetric = ComputeIsSymmetric();
 }
 
+int32_t MachineInfo::CollectPasses() {
+    const uint32_t n = m_numLogicalProcessors;
+    int32_t result = kResultOK;
+    bool skipSeen = false;
+    for (uint32_t pass = 0; pass < kMaxPasses && m_quills.size() < n; ++pass) {
+        for (uint32_t i = 0; i < n && m_quills.size() < n; ++i) {
+            // After a processor the process may not use, walk the indices;
+            // before, ask for the next processor not yet stored.
+            const uint32_t index = skipSeen ? i : static_cast<uint32_t>(m_quills.size());
+            result = CollectCPUData(m_scratch, index);
+            if (result == kResultNoAccess)
+                skipSeen = true;
+            else
+                AddIfNew(m_scratch);
+        }
+    }
+    return result;
+}
+
 void MachineInfo::Release() { Destroy(1); }
 
 void MachineInfo::Destroy(uint32_t deleteFlags) {
@@ -130,7 +144,10 @@ bool MachineInfo::AddIfNew(CPUData& record) {
             if (stored.m_packageID == record.m_packageID) return false;
     }
     bool added = false;
-    if (!FindByIdentity(Identity(record))) {
+    const CPUData* same = FindByIdentity(Identity(record));
+    // Two processors of one full APIC id whose leaf 1 tells them apart.
+    if (same != nullptr && same->m_initialAPICID != record.m_initialAPICID) DistrustTopologyLeaves();
+    if (same == nullptr) {
         record.m_logicalIndex = static_cast<uint32_t>(m_quills.size());
         // Everything that allocates happens on the side first; only when it
         // all succeeded does the machine change, and then without allocating.

@@ -30,6 +30,9 @@ public:
     uint32_t CollectByScheduling(uint8_t attempts) override;
 
 private:
+    // Up to four passes over the processors; the result of the latest
+    // collection.
+    int32_t CollectPasses();
     bool AddIfNew(CPUData& record);
     bool ComputeIsSymmetric() const;
     // Collects on the current processor and stores the record if it is new;

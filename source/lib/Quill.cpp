@@ -3,10 +3,12 @@
 
 #include "CPUDataCollector.h"
 #include "CollectionScope.h"
+#include "DescriptionRules.h"
 #include "PutThreadOnCPU.h"
 #include "QuillPlatform.h"
 #include "RawCPUIDData.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -15,6 +17,9 @@
 QUILL_REVISION("$Id: Quill.cpp $");
 
 namespace {
+
+std::atomic<bool> s_topologyLeavesDistrusted{false};
+bool s_warnedAboutDistrustedTopologyLeaves = false;
 
 // Processor indexes already reported as out of the process's reach.
 std::set<uint32_t>& WarnedSet() {
@@ -32,12 +37,33 @@ void ReportInaccessible(uint32_t index) {
     QUILL_REPORT(kSeverityNote, message);
 }
 
+// The index (over the system's active mask) of the processor the thread
+// runs on now; kCurrentProcessor when the platform cannot tell.
+uint32_t CurrentProcessorIndex() {
+    const uint32_t bit = platform::GetCurrentProcessorNumber();
+    uint64_t active = 0;
+    GetSystemProcessors(&active);
+    if (bit >= 64 || ((active >> bit) & 1) == 0) return kCurrentProcessor;
+    uint32_t index = 0;
+    for (uint64_t below = active & ((uint64_t(1) << bit) - 1); below != 0; below &= below - 1) ++index;
+    return index;
+}
+
 // Steps 2 to 10 of a collection, with the thread already in `placement`'s
 // care. Returns the result code.
 int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
-    const uint32_t logicalIndex = index == kCurrentProcessor ? TopologyCache::Instance().GetNumProcessorIDs() : index;
+    // Where the record is collected, so that its hypervisor is read there too.
+    const uint32_t processor = index == kCurrentProcessor ? CurrentProcessorIndex() : index;
+    // The logical index stands in for the ids until a collector reads them
+    // (some never do). Under the current rules a processor takes its own
+    // index, whether it is collected by index or where the thread runs, so
+    // that both descriptions of it agree; the classic rules count the
+    // processor ids described so far.
+    uint32_t logicalIndex = processor;
+    if (index == kCurrentProcessor && (!UseCurrentRules() || processor == kCurrentProcessor))
+        logicalIndex = TopologyCache::Instance().GetNumProcessorIDs();
     record.m_logicalIndex = logicalIndex;
-    record.m_collectedOn = index;
+    record.m_collectedOn = processor;
     record.m_apicID = logicalIndex;
     record.m_packageID = static_cast<uint8_t>(logicalIndex);
     record.m_initialAPICID = static_cast<uint8_t>(logicalIndex);
@@ -86,6 +112,15 @@ void EnterTopology(CPUData& record) {
         static_cast<bool>(record.m_features & Feature::MT));
 }
 
+bool TopologyLeavesTrusted() { return !s_topologyLeavesDistrusted.load(std::memory_order_relaxed); }
+
+void DistrustTopologyLeaves() {
+    s_topologyLeavesDistrusted.store(true, std::memory_order_relaxed);
+    QUILL_WARN_ONCE(s_warnedAboutDistrustedTopologyLeaves, kSeverityWarning,
+                    "The extended APIC ids of CPUID(0x8000001E) repeat where CPUID(1) tells processors apart, or "
+                    "disagree with CPUID(0x0B). Placing processors without them.");
+}
+
 int32_t CollectCPUData(CPUData& record, uint32_t index) {
     CollectionScope collection;
     PutThreadOnCPU placement;  // restores the thread on every way out
@@ -112,6 +147,9 @@ QUILL_API CPUDescription* GetCPUDescription() {
     }
 }
 
-QUILL_API void ClearAllCachedMachineDescriptors() { CollectionScope::RequestClear(); }
+QUILL_API void ClearAllCachedMachineDescriptors() {
+    CollectionScope::RequestClear();
+    s_topologyLeavesDistrusted.store(false, std::memory_order_relaxed);
+}
 
 }  // extern "C"

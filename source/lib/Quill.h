@@ -131,8 +131,9 @@ public:
     std::list<CPUCacheData> m_caches;
     char m_name[64];
     uint32_t m_logicalIndex;
-    // The processor index the record was collected on, kCurrentProcessor
-    // when the thread stayed where it ran; the hypervisor is read there.
+    // The processor index the record was collected on, also where the thread
+    // stayed on its processor (kCurrentProcessor when the platform could not
+    // tell which one); the hypervisor is read there.
     uint32_t m_collectedOn;
     uint8_t m_affinityBit;
     uint64_t m_affinityMask;
@@ -177,3 +178,11 @@ void EnterTopology(CPUData& record);
 // Describes one logical processor (an index over the system's active mask,
 // or kCurrentProcessor). Returns a result code.
 int32_t CollectCPUData(CPUData& record, uint32_t index);
+
+// Under the current rules a topology leaf gives each processor a full APIC
+// id. Some hypervisors answer such a leaf with zeros or alike on every
+// processor; once another leaf disowns a processor's id, or processors that
+// leaf 1 tells apart repeat one, collectors place processors without those
+// leaves until ClearAllCachedMachineDescriptors. Reported the first time.
+bool TopologyLeavesTrusted();
+void DistrustTopologyLeaves();

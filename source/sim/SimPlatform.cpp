@@ -84,6 +84,13 @@ BOOL SetThreadPriority(HANDLE /*thread*/, int priority) {
     return 1;
 }
 
+DWORD GetCurrentProcessorNumber() {
+    const sim::SimMachine& machine = sim::SimMachine::Instance();
+    uint32_t first = 0;  // the thread's group numbers its processors from here
+    for (uint16_t group = 0; group < machine.ThreadGroup(); ++group) first += machine.GroupSize(group);
+    return machine.CurrentProcessor() - first;
+}
+
 WORD GetActiveProcessorGroupCount() { return sim::SimMachine::Instance().NumGroups(); }
 
 DWORD GetActiveProcessorCount(WORD group) { return sim::SimMachine::Instance().GroupSize(group); }

@@ -46,6 +46,9 @@ void Sleep(DWORD milliseconds);
 DWORD GetLastError();
 int GetThreadPriority(HANDLE thread);
 BOOL SetThreadPriority(HANDLE thread, int priority);
+// The bit, in the masks of the calling thread's group, of the processor the
+// thread runs on at this moment; 64 or more when the platform cannot tell.
+DWORD GetCurrentProcessorNumber();
 
 // Processor groups: machines of more than 64 logical processors split them
 // into groups of at most 64; a thread runs in one group at a time, and the

@@ -129,6 +129,18 @@ DWORD_PTR SetThreadAffinityMask(HANDLE, DWORD_PTR mask) {
     return NameInGroup0(previous, group0);
 }
 
+// Group 0 keeps the kernel's numbers; above it, the processor's position.
+DWORD GetCurrentProcessorNumber() {
+    const int cpu = sched_getcpu();
+    if (cpu < 0 || cpu >= CPU_SETSIZE) return 64;
+    if (t_group == 0) return static_cast<DWORD>(cpu);
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    const uint64_t mask = ProcessorsToGroupMask(t_group, set);
+    return mask == 0 ? 64 : static_cast<DWORD>(__builtin_ctzll(mask));
+}
+
 BOOL GetThreadGroupAffinity(HANDLE, GROUP_AFFINITY* affinity) {
     cpu_set_t current;
     if (!posix::ReadThreadSet(&current)) return 0;

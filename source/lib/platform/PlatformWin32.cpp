@@ -62,6 +62,9 @@ int GetThreadPriority(HANDLE thread) { return ::GetThreadPriority(thread); }
 
 BOOL SetThreadPriority(HANDLE thread, int priority) { return ::SetThreadPriority(thread, priority); }
 
+// Within the thread's group, as Windows numbers processors there.
+DWORD GetCurrentProcessorNumber() { return ::GetCurrentProcessorNumber(); }
+
 WORD GetActiveProcessorGroupCount() { return ::GetActiveProcessorGroupCount(); }
 
 DWORD GetActiveProcessorCount(WORD group) {
