@@ -6,7 +6,7 @@
 
 // Threads. No call takes a lock. The calls that collect move the calling
 // thread from processor to processor and share the process-wide topology
-// cache; no two of them may overlap, on any threads:
+// cache; no two of them may run at the same time on different threads:
 //   - GetMachineDescription, GetGroupMachineDescription, GetCPUDescription
 //     and the seven machine-level queries, NumPackages to DataCacheEntryType;
 //   - the MachineDescription slots GetCPUDescription, GetCPUDescriptionByIndex
