@@ -164,6 +164,7 @@ TEST(LinuxShim, WorkerWiderThanTheMainThreadIsPutBack) {
         pthread_getaffinity_np(pthread_self(), sizeof after, &after);
     });
     worker.join();
+    sched_setaffinity(0, sizeof wide, &wide);
     EXPECT_TRUE(CPU_EQUAL(&after, &wide));
     EXPECT_EQ(static_cast<uint32_t>(std::min(CPU_COUNT(&wide), 64)), collected);
 }
