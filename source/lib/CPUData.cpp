@@ -12,6 +12,8 @@ CPUData::CPUData(bool deleteOnRelease) : m_deleteOnRelease(deleteOnRelease) { Re
 
 CPUData::CPUData(const CPUData& other) = default;
 
+CPUData::CPUData(CPUData&& other) noexcept = default;
+
 CPUData& CPUData::operator=(const CPUData& other) = default;
 
 CPUData::~CPUData() = default;

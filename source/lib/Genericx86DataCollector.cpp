@@ -44,7 +44,11 @@ Genericx86DataCollector::Genericx86DataCollector(const CPUNameEntry* nameTable, 
 
 Genericx86DataCollector::~Genericx86DataCollector() = default;
 
-int32_t Genericx86DataCollector::CollectRawData() { return CollectData(uint32_t(0)); }
+int32_t Genericx86DataCollector::CollectRawData() {
+    // Room for the leaves of a whole processor at once.
+    m_rawData.reserve(64);
+    return CollectData(uint32_t(0));
+}
 
 bool Genericx86DataCollector::IsReservedCPUIDFunc(uint32_t leaf) { return leaf > 1; }
 

@@ -152,9 +152,11 @@ bool MachineInfo::AddIfNew(CPUData& record) {
         // Everything that allocates happens on the side first; only when it
         // all succeeded does the machine change, and then without allocating.
         // Out of memory leaves the machine as it was.
+        // The record is the collection's scratch: its caches move to the
+        // machine instead of being copied (its scalar fields stay).
         try {
             std::list<CPUData> addition;
-            addition.push_back(record);
+            addition.push_back(std::move(record));
             CPUData& copy = addition.front();
             copy.m_deleteOnRelease = false;
             std::vector<SharingNode> sharers;

@@ -80,6 +80,8 @@ class CPUData final : public CPUDescriptionExtended {
 public:
     explicit CPUData(bool deleteOnRelease);
     CPUData(const CPUData& other);
+    // Takes the caches over without copying them.
+    CPUData(CPUData&& other) noexcept;
     CPUData& operator=(const CPUData& other);
     ~CPUData();
 
