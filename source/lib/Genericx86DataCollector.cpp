@@ -40,15 +40,18 @@ Genericx86DataCollector::Genericx86DataCollector(const CPUNameEntry* nameTable, 
     : m_cpuidAvailable(ExecuteCPUIDEax(0) != 0),
       m_nameTable(nameTable),
       m_nameTableSize(nameTableSize),
-      m_vendorName(vendorName) {}
+      m_vendorName(vendorName) {
+    // Room for the leaves of a whole processor at once; without it the list
+    // grows as it needs.
+    try {
+        m_rawData.reserve(64);
+    } catch (...) {  // std::bad_alloc
+    }
+}
 
 Genericx86DataCollector::~Genericx86DataCollector() = default;
 
-int32_t Genericx86DataCollector::CollectRawData() {
-    // Room for the leaves of a whole processor at once.
-    m_rawData.reserve(64);
-    return CollectData(uint32_t(0));
-}
+int32_t Genericx86DataCollector::CollectRawData() { return CollectData(uint32_t(0)); }
 
 bool Genericx86DataCollector::IsReservedCPUIDFunc(uint32_t leaf) { return leaf > 1; }
 

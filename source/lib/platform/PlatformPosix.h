@@ -67,12 +67,13 @@ public:
     // Index in the list of the group's first processor.
     uint32_t GroupStart(WORD group) const;
     // The kernel's numbers of group 0's processors below 64, as a mask.
-    uint64_t Group0Mask() const;
+    uint64_t Group0Mask() const { return m_group0Mask; }
 
 private:
     char m_text[4096] = {};
     bool m_listed = false;
     uint32_t m_count = 0;
+    uint64_t m_group0Mask = 0;
 };
 
 // The online list a call of the calling thread works with: the one read

@@ -70,6 +70,11 @@ void OnlineList::Read() {
         const long count = sysconf(_SC_NPROCESSORS_ONLN);
         m_count = count < 1 ? 1 : static_cast<uint32_t>(count);
     }
+    const uint32_t inGroup = GroupSize(0);
+    m_group0Mask = 0;
+    ForEach([&](uint32_t index, uint32_t cpu) {
+        if (index < inGroup && cpu < 64) m_group0Mask |= uint64_t(1) << cpu;
+    });
 }
 
 WORD OnlineList::GroupCount() const { return static_cast<WORD>((m_count + 63) / 64); }
@@ -86,14 +91,6 @@ uint32_t OnlineList::GroupStart(WORD group) const {
     return group * (m_count / groups) + (group < extra ? group : extra);
 }
 
-uint64_t OnlineList::Group0Mask() const {
-    const uint32_t inGroup = GroupSize(0);
-    uint64_t mask = 0;
-    ForEach([&](uint32_t index, uint32_t cpu) {
-        if (index < inGroup && cpu < 64) mask |= uint64_t(1) << cpu;
-    });
-    return mask;
-}
 
 const OnlineList& Online() {
     if (t_snapshotDepth != 0) return t_snapshotList;
