@@ -41,10 +41,10 @@ Genericx86DataCollector::Genericx86DataCollector(const CPUNameEntry* nameTable, 
       m_nameTable(nameTable),
       m_nameTableSize(nameTableSize),
       m_vendorName(vendorName) {
-    // Room for the leaves of a whole processor at once; without it the list
-    // grows as it needs.
+    // Room for the leaves of most processors at once, in a block small
+    // enough for the allocator's per-thread cache; more grow the list.
     try {
-        m_rawData.reserve(64);
+        m_rawData.reserve(40);
     } catch (...) {  // std::bad_alloc
     }
 }
