@@ -5,6 +5,7 @@
 #include "DescriptionRules.h"
 #include "Quill.h"
 #include "QuillPlatform.h"
+#include "platform/Platform.h"
 
 #include <atomic>
 
@@ -22,6 +23,7 @@ uint32_t s_clearRequestsSeen = 0;
 }  // namespace
 
 CollectionScope::CollectionScope() {
+    platform::BeginProcessorSnapshot();
     if (s_depth++ != 0) return;
     const uint32_t rules = RequestedRules();
     const uint32_t requests = s_clearRequests.load(std::memory_order_relaxed);
@@ -30,11 +32,16 @@ CollectionScope::CollectionScope() {
         // mix with the new ones.
         TopologyCache::ClearAll();
         s_topologyRules = rules;
+        // What was learnt of the machine's topology leaves goes with a clear.
+        if (requests != s_clearRequestsSeen) TrustTopologyLeaves();
         s_clearRequestsSeen = requests;
     }
     PutRulesInForce(rules);
 }
 
-CollectionScope::~CollectionScope() { --s_depth; }
+CollectionScope::~CollectionScope() {
+    --s_depth;
+    platform::EndProcessorSnapshot();
+}
 
 void CollectionScope::RequestClear() { s_clearRequests.fetch_add(1, std::memory_order_relaxed); }

@@ -9,7 +9,9 @@
 // rules or the host asked since to forget them, empties them first; scopes
 // within it change nothing. Collections never overlap one another (see
 // include/quill/Quill.h), so all but the requests is the collecting
-// thread's alone.
+// thread's alone. Every scope also holds the platform's snapshot of the
+// system's processors (BeginProcessorSnapshot), so that a collection reads
+// them once.
 class CollectionScope {
 public:
     CollectionScope();

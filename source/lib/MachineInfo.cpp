@@ -78,7 +78,6 @@ bool Alike(const CPUData& a, const CPUData& b) {
 
 MachineInfo::MachineInfo() : m_group(AddressedGroup()) {
     CollectionScope collection;
-    const ProcessorSnapshot snapshot;
     m_numLogicalProcessors = GetSystemProcessors(&m_activeProcessorMask);
     const uint32_t n = m_numLogicalProcessors;
     const bool trusted = TopologyLeavesTrusted();

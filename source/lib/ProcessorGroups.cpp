@@ -3,6 +3,7 @@
 // exports describe the calling thread's group; these describe any group.
 #include <quill/Quill.h>
 
+#include "CollectionScope.h"
 #include "MachineInfo.h"
 #include "PutThreadInGroup.h"
 #include "PutThreadOnCPU.h"
@@ -21,7 +22,7 @@ QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group) { return CountPro
 
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group) {
     try {
-        const ProcessorSnapshot snapshot;
+        CollectionScope collection;
         PutThreadInGroup placement;  // restores the thread on every way out
         if (group == kNoGroup || !placement.MoveToGroup(group)) {
             char message[128];

@@ -99,6 +99,14 @@ void PutThreadOnCPU::Restore() {
     platform::Sleep(0);
 }
 
+uint32_t CurrentProcessorIndex() {
+    const uint32_t bit = platform::GetCurrentProcessorNumber();
+    uint64_t active = 0;
+    GetSystemProcessors(&active);
+    if (bit >= 64 || ((active >> bit) & 1) == 0) return kCurrentProcessor;
+    return CountBits(active & ((uint64_t(1) << bit) - 1));
+}
+
 uint32_t GetSystemProcessors(uint64_t* activeMask) {
     if (!AddressingHomeGroup()) {
         // A group the thread was moved into: all of its processors.

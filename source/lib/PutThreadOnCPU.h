@@ -55,16 +55,9 @@ private:
     bool m_restored = false;
 };
 
-// Holds what the platform read of the system's processors for one
-// description (see BeginProcessorSnapshot), on every way out.
-class ProcessorSnapshot {
-public:
-    ProcessorSnapshot() { platform::BeginProcessorSnapshot(); }
-    ~ProcessorSnapshot() { platform::EndProcessorSnapshot(); }
-    ProcessorSnapshot(const ProcessorSnapshot&) = delete;
-    ProcessorSnapshot& operator=(const ProcessorSnapshot&) = delete;
-};
-
+// The index (over the system's active mask) of the processor the thread runs
+// on now; kCurrentProcessor when the platform cannot tell.
+uint32_t CurrentProcessorIndex();
 // Processor count of the system (never 0); `activeMask` (optional) receives
 // the active mask, derived from the count when the system reports none.
 uint32_t GetSystemProcessors(uint64_t* activeMask);

@@ -37,18 +37,6 @@ void ReportInaccessible(uint32_t index) {
     QUILL_REPORT(kSeverityNote, message);
 }
 
-// The index (over the system's active mask) of the processor the thread
-// runs on now; kCurrentProcessor when the platform cannot tell.
-uint32_t CurrentProcessorIndex() {
-    const uint32_t bit = platform::GetCurrentProcessorNumber();
-    uint64_t active = 0;
-    GetSystemProcessors(&active);
-    if (bit >= 64 || ((active >> bit) & 1) == 0) return kCurrentProcessor;
-    uint32_t index = 0;
-    for (uint64_t below = active & ((uint64_t(1) << bit) - 1); below != 0; below &= below - 1) ++index;
-    return index;
-}
-
 // Steps 2 to 10 of a collection, with the thread already in `placement`'s
 // care. Returns the result code.
 int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
@@ -114,6 +102,8 @@ void EnterTopology(CPUData& record) {
 
 bool TopologyLeavesTrusted() { return !s_topologyLeavesDistrusted.load(std::memory_order_relaxed); }
 
+void TrustTopologyLeaves() { s_topologyLeavesDistrusted.store(false, std::memory_order_relaxed); }
+
 void DistrustTopologyLeaves() {
     s_topologyLeavesDistrusted.store(true, std::memory_order_relaxed);
     QUILL_WARN_ONCE(s_warnedAboutDistrustedTopologyLeaves, kSeverityWarning,
@@ -147,9 +137,6 @@ QUILL_API CPUDescription* GetCPUDescription() {
     }
 }
 
-QUILL_API void ClearAllCachedMachineDescriptors() {
-    CollectionScope::RequestClear();
-    s_topologyLeavesDistrusted.store(false, std::memory_order_relaxed);
-}
+QUILL_API void ClearAllCachedMachineDescriptors() { CollectionScope::RequestClear(); }
 
 }  // extern "C"

@@ -185,6 +185,8 @@ int32_t CollectCPUData(CPUData& record, uint32_t index);
 // id. Some hypervisors answer such a leaf with zeros or alike on every
 // processor; once another leaf disowns a processor's id, or processors that
 // leaf 1 tells apart repeat one, collectors place processors without those
-// leaves until ClearAllCachedMachineDescriptors. Reported the first time.
+// leaves until the collection that honours ClearAllCachedMachineDescriptors
+// (TrustTopologyLeaves). Reported the first time.
 bool TopologyLeavesTrusted();
 void DistrustTopologyLeaves();
+void TrustTopologyLeaves();

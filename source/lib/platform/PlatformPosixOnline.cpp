@@ -33,7 +33,8 @@ bool IsKept(int fd) {
 }
 
 ssize_t ReadOnlineList(char* text, size_t size) {
-    if (g_onlineProcessorsPath == kKernelOnlinePath) {
+    const bool kernelList = g_onlineProcessorsPath == kKernelOnlinePath;
+    if (kernelList) {
         const int kept = s_keptFD.load(std::memory_order_acquire);
         if (kept >= 0 && IsKept(kept)) return pread(kept, text, size, 0);
     }
@@ -42,7 +43,7 @@ ssize_t ReadOnlineList(char* text, size_t size) {
     const ssize_t length = read(fd, text, size);
     struct stat status;
     int expected = -1;
-    if (g_onlineProcessorsPath == kKernelOnlinePath && s_keptFD.load(std::memory_order_relaxed) < 0 &&
+    if (kernelList && s_keptFD.load(std::memory_order_relaxed) < 0 &&
         fstat(fd, &status) == 0) {
         // Every thread that gets here stores the same identity.
         s_keptDevice.store(status.st_dev, std::memory_order_relaxed);
