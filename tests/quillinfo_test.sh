@@ -45,7 +45,7 @@ def bad(v, shape, where):  # a tuple: null or its shape; a set: one of its names
 cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, entrySize=U32, numEntries=U32,
              type={"unknown", "data", "instruction", "unified", "trace", "prefetch"}, size=U64, numSharing=U32,
              entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=(U32,), indexInGroup=(U32,),
-             sharingIds=[U8])
+             sharingIds=[U16])
 processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
                  stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
                  maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
@@ -54,7 +54,7 @@ levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
     numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,
     activeProcessorMask=U64, processProcessorMask=U64, numLogicalProcessorsAllGroups=U32,
-    rules={"classic", "current"}, processors=[processor], reports=[dict(severity=I32, file=str, line=I32, message=str)],
+    rules={"classic", "current"}, processors=[processor], reports=[dict(severity=I32, file=str, line=I32, message=str, processor=(U32,))],
     exports=dict(NumPackages=U32, MaxCoresPerPackage=U8, HyperThreaded=bool, LogicalProcessorsPerCore=U8,
                  DataCacheSize=dict.fromkeys("123", U64), DataCacheEntrySize=levels, DataCacheEntryType=levels),
     groups=[dict(group=U32, numLogicalProcessors=U32, numPackages=U32, isSymmetric=bool, processors=[processor])]),
@@ -85,7 +85,16 @@ expect "options in another order give another document" cmp -s "$tmp/out" "$tmp/
 # Leaf 1 EAX 0x906A4 on every processor: display family 6, model 0x9A, stepping 4.
 expect "family/model/stepping/signature are not 6/154/4/0x906A4 everywhere" is "$tmp/first.json" True \
     'all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4) for p in d["processors"])'
-expect "the JSON does not name the default rules" is "$tmp/first.json" classic 'd["rules"]'
+expect "the JSON does not name the default rules, current" is "$tmp/first.json" current 'd["rules"]'
+# One description's reports, each from where it came: the classic rules'
+# symmetry report, which every machine-wide query makes again, once.
+run --replay "$dump" --json --rules classic
+expect "reports without a processor, or repeated by the queries" is "$tmp/out" True '
+all(r["processor"] is not None for r in d["reports"]) and
+[r["message"] for r in d["reports"]].count("machine->GetIsSymmetric()") == 1'
+run --replay "$dump" --rules classic
+expect "the text does not list a report with its count and processors" \
+    grep -Eq '^  (note|warning|error|severe)( x[0-9]+)?, processors? [0-9]' "$tmp/out"
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -99,8 +108,9 @@ run --replay "$zen2" --json --rules classic
 expect "--rules classic: not the package L3 of 32 MB ($(py "$l3" "$tmp/out"))" is "$tmp/out" "classic [(32, 12)]" "$l3"
 run --replay "$zen2" --json --rules current
 expect "--rules current: not the L3 of 16 MB for 6 ($(py "$l3" "$tmp/out"))" is "$tmp/out" "current [(16, 6)]" "$l3"
-run --replay "$zen2" --rules current
+run --replay "$zen2"
 expect "the text does not say which rules it used" grep -q '^Rules: *current' "$tmp/out"
+expect "the text does not say what hosts get" grep -q 'SetQuillDescriptionRules' "$tmp/out"
 status 2 --replay "$zen2" --rules newest
 
 # The text: a summary, and every processor in full with --all.
@@ -128,10 +138,13 @@ expect "--bogus does not print the usage" grep -q '^usage:' "$tmp/err"
 status 2 --replay
 status 2 --json stray
 status 2 --replay "$dump" --dump --svg
+status 0 --replay "$dump" --dump "$tmp/capture.txt"
+expect "--dump FILE does not just say where the capture went" \
+    test "$(lines "$tmp/out"):$(grep -c "wrote .* to $tmp/capture.txt" "$tmp/out")" = 1:1
 status 2 --replay "$dump" --replay "$dump"
 expect "--replay twice is not named" grep -q -- '--replay given twice' "$tmp/err"
 status 0 --help
-for option in --json --all --replay --library --rules --dump --svg --help
+for option in --json --all --replay --library --rules --dump --svg --help SetQuillDescriptionRules
 do expect "--help does not list $option" grep -q -- "$option" "$tmp/out"; done
 run --library /nonexistent/quill/library --json
 expect "--library of a missing file: not status 1 and one line ($rc)" test "$rc:$(lines "$tmp/err")" = 1:1

@@ -102,6 +102,7 @@ Json ReportJson(const ReportSnapshot& r) {
         {"file", ToUtf8(r.file)},
         {"line", r.line},
         {"message", ToUtf8(r.message)},
+        {"processor", r.processor ? Json(*r.processor) : Json(nullptr)},
     };
 }
 

@@ -71,9 +71,10 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     options->libraryPath = value(1).value_or("");
     options->dumpFile = value(2);
     options->svgFile = value(3);
+    options->rulesGiven = value(4).has_value();
     options->rules = value(4).value_or(kDefaultRules);
-    if (options->rules != kDefaultRules && options->rules != kCurrentRules) {
-        *error = std::string("--rules takes ") + kDefaultRules + " or " + kCurrentRules + ", not " + options->rules;
+    if (options->rules != kClassicRules && options->rules != kCurrentRules) {
+        *error = std::string("--rules takes ") + kCurrentRules + " or " + kClassicRules + ", not " + options->rules;
         return ParseResult::kError;
     }
 
@@ -97,9 +98,10 @@ std::string UsageText(const char* program) {
         "Describes the processors of this machine through the quillcore library:\n"
         "the counts of the system and of this process, every logical processor\n"
         "with its identification, topology, features, caches and TLBs, the\n"
-        "hypervisor, and the reports the library made while collecting. The text\n"
-        "prints processors that are described alike once, and every distinct\n"
-        "cache once.\n"
+        "hypervisor, and the reports the library made while describing the\n"
+        "machine once. The text prints processors that are described alike once,\n"
+        "every distinct cache once, and every distinct report once with its\n"
+        "count and the processors it came from.\n"
         "\n"
         "  --json           print one JSON document instead of text\n"
         "  --all            print every processor in full instead of the summary\n"
@@ -109,18 +111,22 @@ std::string UsageText(const char* program) {
         "  --library PATH   load this library instead of the one next to the\n"
         "                   program (with --replay it must be the simulated one)\n"
         "  --rules RULES    the library's description rules: ";
-    text += kDefaultRules;
-    text += " (the default)\n"
-        "                   describes every processor by the library's own rules;\n"
-        "                   ";
     text += kCurrentRules;
+    text += " (the default)\n"
+        "                   describes today's processors as they are: AMD,\n"
+        "                   Hygon and Zhaoxin caches per core complex with their\n"
+        "                   sharing, Intel caches from CPUID leaf 4 and TLBs from\n"
+        "                   leaf 0x18, full x2APIC ids; ";
+    text += kClassicRules;
     text +=
-        " describes today's AMD, Hygon and Zhaoxin\n"
-        "                   parts as they are (caches per core complex, their\n"
-        "                   sharing, full x2APIC ids)\n"
+        " gives the answers\n"
+        "                   hosts of the library get: a host gets the classic\n"
+        "                   rules unless it calls SetQuillDescriptionRules\n"
         "  --dump [FILE]    write the CPUID answers of every processor of this\n"
         "                   process in `cpuid -r` format, for --replay elsewhere\n"
-        "                   (to standard output without FILE)\n"
+        "                   (to standard output without FILE); with a FILE,\n"
+        "                   say where it went, and describe the machine only\n"
+        "                   with --json or --all\n"
         "  --svg [FILE]     draw the machine as SVG: packages, cores, logical\n"
         "                   processors, caches over the processors sharing them,\n"
         "                   TLBs per core (to standard output without FILE)\n"

@@ -6,16 +6,18 @@
 
 namespace quillinfo {
 
-// The values of --rules: the library's default (classic) rules, and the rules for
-// today's processors.
-inline constexpr const char* kDefaultRules = "classic";
+// The values of --rules: the rules hosts get unless they ask (classic), and
+// the rules for today's processors, which this program follows by default.
+inline constexpr const char* kClassicRules = "classic";
 inline constexpr const char* kCurrentRules = "current";
+inline constexpr const char* kDefaultRules = kCurrentRules;
 
 struct Options {
     bool json = false;
     bool help = false;
     bool all = false;        // the full per-processor listing instead of the summary
-    std::string rules = kDefaultRules;  // the library's description rules: kDefaultRules or kCurrentRules
+    std::string rules = kDefaultRules;  // the library's description rules: kClassicRules or kCurrentRules
+    bool rulesGiven = false;             // --rules was given
     std::string replayFile;  // empty: describe the machine this runs on
     std::string libraryPath; // empty: the library next to the executable
     // Set when given; an empty file name means standard output.

@@ -2,22 +2,76 @@
 
 #include "CPUIDReader.h"
 
+#include <set>
+#include <tuple>
+
+#ifdef _WIN32
+#  include <windows.h>
+#else
+#  include <sched.h>
+#endif
+
 namespace quillinfo {
 namespace {
 
+// A report as it came, with the step of the run that made it.
+struct MadeReport {
+    ReportSnapshot report;
+    int step;
+};
+
 // The reports of the process. The callback is a plain function, so they
 // live in one place for the whole run.
-std::vector<ReportSnapshot>& Reports() {
-    static std::vector<ReportSnapshot> s_reports;
+std::vector<MadeReport>& Reports() {
+    static std::vector<MadeReport> s_reports;
     return s_reports;
+}
+// 0 before the description, 1 during it, then one per later step.
+int s_step = 0;
+QuillSimCurrentProcessorFunction s_simCurrentProcessor = nullptr;
+
+// Where the calling thread runs: the library reports from the processor it
+// is describing.
+std::optional<uint32_t> CurrentProcessor() {
+    if (s_simCurrentProcessor != nullptr) return s_simCurrentProcessor();
+#ifdef _WIN32
+    return static_cast<uint32_t>(GetCurrentProcessorNumber());
+#else
+    const int cpu = sched_getcpu();
+    return cpu < 0 ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(cpu));
+#endif
 }
 
 void OnReport(int32_t severity, const char* file, int32_t line, const char* /*revision*/, const char* message) {
     try {
-        Reports().push_back({severity, file ? file : "", line, message ? message : ""});
+        Reports().push_back(
+            {{severity, file ? file : "", line, message ? message : "", CurrentProcessor()}, s_step});
     } catch (...) {
         // Out of memory: the report is lost; the library must not see a throw.
     }
+}
+
+// The reports of one description: those of the description itself, each
+// time it was made; of the later steps (lookups that may report again what
+// they find), only those not made before, once each.
+std::vector<ReportSnapshot> ReportsOfOneDescription() {
+    using Key = std::tuple<int32_t, std::string, int32_t, std::string, std::optional<uint32_t>>;
+    std::set<Key> earlier, current;
+    std::vector<ReportSnapshot> kept;
+    int step = -1;
+    for (const MadeReport& made : Reports()) {
+        const ReportSnapshot& r = made.report;
+        if (made.step != step) {
+            earlier.insert(current.begin(), current.end());
+            current.clear();
+            step = made.step;
+        }
+        Key key{r.severity, r.file, r.line, r.message, r.processor};
+        if (earlier.count(key) != 0 || (step > 1 && current.count(key) != 0)) continue;
+        current.insert(std::move(key));
+        kept.push_back(r);
+    }
+    return kept;
 }
 
 // Interface versions this program is written against.
@@ -173,6 +227,7 @@ void ReadGroups(const Library& library, MachineSnapshot* snapshot) {
     const uint16_t count = g.NumProcessorGroups();
     uint32_t first = 0;
     for (uint16_t group = 0; group < count; ++group) {
+        ++s_step;
         MachineSnapshot s;
         s.group = group;
         s.libraryPath = snapshot->libraryPath;
@@ -210,8 +265,9 @@ ExportAnswers AskExports(const QuillExports& q) {
 
 }  // namespace
 
-void StartCollectingReports(const QuillExports& exports) {
-    exports.SetQuillDetailedErrorReportCallback(&OnReport);
+void StartCollectingReports(const Library& library) {
+    s_simCurrentProcessor = library.SimCurrentProcessor();
+    library.Exports().SetQuillDetailedErrorReportCallback(&OnReport);
 }
 
 MachineSnapshot TakeSnapshot(const Library& library) {
@@ -221,15 +277,17 @@ MachineSnapshot TakeSnapshot(const Library& library) {
     snapshot.numLogicalProcessors = q.NumLogicalProcessors();
     snapshot.numLogicalProcessorsInProcess = q.NumLogicalProcessorsInCurrentProcess();
 
+    ++s_step;
     MachineDescription* description = q.GetMachineDescription();
     if (ReadMachine(q, description, &snapshot))
         SignatureFields(library, snapshot.processProcessorMask, &snapshot.processors);
     if (description != nullptr) description->Release();
 
+    ++s_step;
     snapshot.exports = AskExports(q);
     if (!snapshot.haveMachine) snapshot.numPackages = snapshot.exports.numPackages;
     ReadGroups(library, &snapshot);
-    snapshot.reports = Reports();
+    snapshot.reports = ReportsOfOneDescription();
     return snapshot;
 }
 

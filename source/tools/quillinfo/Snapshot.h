@@ -72,6 +72,9 @@ struct ReportSnapshot {
     std::string file;
     int32_t line = 0;
     std::string message;
+    // The processor the library ran on when it reported (the OS's number;
+    // on a replay, the processor's position in the dump); none when unknown.
+    std::optional<uint32_t> processor;
 };
 
 struct MachineSnapshot {
@@ -98,9 +101,11 @@ struct MachineSnapshot {
 
 // From now on, reports of the library are kept (and no longer reach
 // standard error). Call right after loading.
-void StartCollectingReports(const QuillExports& exports);
+void StartCollectingReports(const Library& library);
 
-// Describes the machine; the reports made so far are part of the result.
+// Describes the machine. The reports are those of one description: a later
+// step (the machine-wide queries, each group's description) adds only the
+// reports it makes anew, once each.
 MachineSnapshot TakeSnapshot(const Library& library);
 
 }  // namespace quillinfo

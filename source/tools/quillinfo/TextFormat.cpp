@@ -168,8 +168,9 @@ void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
     out << "quillcore: " << s.libraryPath << "\n";
     if (!s.replayFile.empty()) out << "Replaying:  " << s.replayFile << "\n";
     out << "Rules:      " << s.rules
-        << (s.rules == kCurrentRules ? " (today's AMD, Hygon and Zhaoxin parts described as they are)"
-                                 : " (the library's default description rules)")
+        << (s.rules == kCurrentRules ? " (today's processors described as they are; hosts get the classic rules\n"
+                                       "            unless they call SetQuillDescriptionRules)"
+                                     : " (the answers hosts get unless they call SetQuillDescriptionRules)")
         << "\n";
     out << "\nSystem\n";
     out << "  Logical processors of the system:  " << s.numLogicalProcessors << " (mask "
@@ -210,20 +211,33 @@ void PrintGroupHeading(const MachineSnapshot& group, std::ostream& out) {
 }
 
 void PrintReports(const MachineSnapshot& s, std::ostream& out) {
-    std::map<std::tuple<int32_t, std::string, int32_t, std::string>, size_t> counts;
-    std::vector<const ReportSnapshot*> distinct;
+    struct Distinct {
+        const ReportSnapshot* first;
+        size_t count;
+        std::vector<uint32_t> processors;
+    };
+    std::map<std::tuple<int32_t, std::string, int32_t, std::string>, size_t> index;
+    std::vector<Distinct> distinct;
     for (const ReportSnapshot& r : s.reports) {
-        if (counts[std::make_tuple(r.severity, r.file, r.line, r.message)]++ == 0) distinct.push_back(&r);
+        auto found = index.emplace(std::make_tuple(r.severity, r.file, r.line, r.message), distinct.size());
+        if (found.second) distinct.push_back({&r, 0, {}});
+        Distinct& d = distinct[found.first->second];
+        ++d.count;
+        if (r.processor) d.processors.push_back(*r.processor);
     }
-    out << "\nReports of the library: " << s.reports.size();
-    if (distinct.size() != s.reports.size()) out << " (" << distinct.size() << " distinct)";
+    out << "\nReports of the library (one description of the machine): ";
+    if (s.reports.empty()) out << "none";
+    else out << s.reports.size() << (distinct.size() != s.reports.size() ? ", " + std::to_string(distinct.size()) + " distinct" : "");
     out << "\n";
-    for (const ReportSnapshot* r : distinct) {
-        const size_t count = counts[std::make_tuple(r->severity, r->file, r->line, r->message)];
-        out << "  " << SeverityName(r->severity) << ": " << Printable(r->file) << "(" << r->line
-            << "): " << Printable(r->message);
-        if (count > 1) out << "  [x" << count << "]";
-        out << "\n";
+    for (Distinct& d : distinct) {
+        const ReportSnapshot& r = *d.first;
+        out << "  " << SeverityName(r.severity);
+        if (d.count > 1) out << " x" << d.count;
+        std::sort(d.processors.begin(), d.processors.end());
+        d.processors.erase(std::unique(d.processors.begin(), d.processors.end()), d.processors.end());
+        if (!d.processors.empty())
+            out << (d.processors.size() == 1 ? ", processor " : ", processors ") << Ranges(d.processors);
+        out << ": " << Printable(r.message) << "  [" << Printable(r.file) << "(" << r.line << ")]\n";
     }
 }
 

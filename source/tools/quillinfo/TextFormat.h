@@ -42,7 +42,8 @@ void PrintFeatures(std::ostream& out, uint64_t bits, const char* label);
 void PrintSystem(const MachineSnapshot& s, std::ostream& out);
 // "=== Processor group 1: 40 logical processors, 2 packages, symmetric yes ===".
 void PrintGroupHeading(const MachineSnapshot& group, std::ostream& out);
-// Identical reports once, with their count, in order of first appearance.
+// Identical reports once, with their severity, count and the processors they
+// came from, in order of first appearance.
 void PrintReports(const MachineSnapshot& s, std::ostream& out);
 
 }  // namespace quillinfo

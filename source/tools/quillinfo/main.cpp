@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         return kExitLibrary;
     }
     // Reports go into the output from here on, not to standard error.
-    StartCollectingReports(library.Exports());
+    StartCollectingReports(library);
 
     if (replay) {
         QuillSimLoadDumpFunction load = library.SimLoadDump();
@@ -82,13 +82,18 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (options.rules == kCurrentRules) {
-        SetDescriptionRulesFunction setRules = library.SetDescriptionRules();
-        if (setRules == nullptr) {
+    // The current rules unless told otherwise; a library without them (an
+    // older one given with --library) is described by its classic rules,
+    // unless the current rules were asked for outright.
+    SetDescriptionRulesFunction setRules = library.SetDescriptionRules();
+    if (setRules != nullptr) {
+        setRules(options.rules == kCurrentRules ? kQuillRulesCurrent : kQuillRulesClassic);
+    } else if (options.rules == kCurrentRules) {
+        if (options.rulesGiven) {
             Fail(path + " does not offer the current description rules");
             return kExitLibrary;
         }
-        setRules(kQuillRulesCurrent);
+        options.rules = kClassicRules;
     }
 
     MachineSnapshot snapshot = TakeSnapshot(library);
@@ -98,11 +103,13 @@ int main(int argc, char** argv) {
     // Each requested output; the description goes to standard output unless
     // --dump or --svg took it.
     bool ok = true;
+    size_t dumped = 0;
     if (options.dumpFile) {
         ok = WriteOutput(*options.dumpFile, [&](std::ostream& out) {
                  CPUIDReader reader(library);
                  const uint64_t mask = snapshot.processProcessorMask != 0 ? snapshot.processProcessorMask : 1;
-                 if (WriteCPUIDDump(reader, mask, out) != 0) return true;
+                 dumped = WriteCPUIDDump(reader, mask, out);
+                 if (dumped != 0) return true;
                  Fail("--dump: no processor of the process could be visited");
                  return false;
              }) && ok;
@@ -115,7 +122,15 @@ int main(int argc, char** argv) {
     }
     const bool stdoutTaken = (options.dumpFile && options.dumpFile->empty()) ||
                              (options.svgFile && options.svgFile->empty());
-    if (!stdoutTaken) {
+    // A capture to a file says where it went; the description follows only
+    // when asked for (--json, --all).
+    const bool captureOnly = options.dumpFile && !options.dumpFile->empty() && !options.json && !options.all;
+    if (captureOnly && dumped != 0) {
+        std::cout << "quillinfo: wrote the CPUID answers of " << dumped
+                  << (dumped == 1 ? " processor to " : " processors to ") << *options.dumpFile
+                  << " (describe it with --replay " << *options.dumpFile << ")\n";
+    }
+    if (!stdoutTaken && !captureOnly) {
         ok = WriteOutput("", [&](std::ostream& out) {
                  if (options.json)
                      WriteJson(snapshot, out);
