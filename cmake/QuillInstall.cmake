@@ -5,6 +5,8 @@
 #   runtime      the native library and quillinfo
 #   development  headers, the link-time library name, CMake package, pkg-config
 #   sim          the simulated library and QuillSim.h (hosts that replay dumps)
+#   python       the Python package, a plain quillcore/ folder in python/ beside
+#                the library, which loads the library two folders up
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -60,3 +62,12 @@ string(REGEX REPLACE "/$" "" quill_pc_to_prefix "${quill_pc_to_prefix}")
 configure_file(cmake/quillcore.pc.in ${CMAKE_BINARY_DIR}/quillcore.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/quillcore.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
+
+# The Python package beside the library (bin/ on Windows, where the DLL is).
+if(WIN32)
+  set(quill_python_dir ${CMAKE_INSTALL_BINDIR}/python)
+else()
+  set(quill_python_dir ${CMAKE_INSTALL_LIBDIR}/python)
+endif()
+install(DIRECTORY python/quillcore DESTINATION ${quill_python_dir} COMPONENT python
+        PATTERN "__pycache__" EXCLUDE)

@@ -108,3 +108,12 @@ if(QUILL_CLANGXX AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME abi.vtable_layout COMMAND bash ${CMAKE_SOURCE_DIR}/tests/abi/vtable_layout.sh ${CMAKE_SOURCE_DIR}
            ${CMAKE_BINARY_DIR}/vtable-layout ${CMAKE_CXX_COMPILER})
 endif()
+
+# The Python binding (python/) on both Linux products, against quillinfo.
+# Debian's python3 carries pytest (scripts/setup-debian.sh installs it).
+if(TARGET quillinfo AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME python.binding COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
+           ${CMAKE_SOURCE_DIR}/tests/python)
+  set_tests_properties(python.binding PROPERTIES ENVIRONMENT
+    "PYTHONPATH=${CMAKE_SOURCE_DIR}/python;QUILLCORE_LIBRARY=$<TARGET_FILE:quillcore>;QUILLCORE_SIM_LIBRARY=$<TARGET_FILE:quillcore-sim>;QUILLINFO=$<TARGET_FILE:quillinfo>;QUILL_DATA=${CMAKE_SOURCE_DIR}/tests/data")
+endif()

@@ -37,6 +37,20 @@ objdump -p "$lib/libquillcore.so.0.1.0" | grep -q 'SONAME *libquillcore.so.0$' |
 "$prefix/bin/quillinfo" --json >"$work/quillinfo.json" 2>>"$log" || fail "installed quillinfo failed"
 "$prefix/bin/quillinfo" --replay "$dump" >"$work/quillinfo-replay.txt" 2>>"$log" || fail "installed quillinfo --replay failed"
 
+# The Python package loads the tree's libraries, without being told where;
+# and pip installs it offline into a virtual environment.
+py=/usr/bin/python3
+count=$(cd / && PYTHONPATH=$lib/python $py -c 'import quillcore; print(len(quillcore.describe().processors))') ||
+  fail "the installed Python package cannot describe this machine"
+[[ $count == $(python3 -c 'import json, sys; print(len(json.load(sys.stdin)["processors"]))' <"$work/quillinfo.json") ]] ||
+  fail "the installed Python package sees $count processors, quillinfo others"
+(here=$PWD; cd / && PYTHONPATH=$lib/python $py -c "import quillcore, sys; sys.exit(len(quillcore.describe('$here/$dump').processors) != 6)") ||
+  fail "the installed Python package cannot replay $dump"
+run $py -m venv --system-site-packages "$work/venv"
+run "$work/venv/bin/pip" install -q --no-index --no-build-isolation ./python
+(cd / && QUILLCORE_LIBRARY=$lib/libquillcore.so.0 "$work/venv/bin/python" -m quillcore >>"$log" 2>&1) ||
+  fail "python -m quillcore from the virtual environment failed"
+
 # The CMake consumer project.
 run cmake -S examples -B "$work/examples" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
   "-DCMAKE_C_FLAGS=-Wall -Wextra -Werror" "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Werror"

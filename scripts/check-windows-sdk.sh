@@ -29,7 +29,7 @@ fail() {
 run() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
 
 unzip -q "$zip" -d "$sdk"
-for f in README.txt bin/quillcore.dll bin/quillcore-sim.dll bin/quillinfo.exe lib/quillcore.lib \
+for f in README.txt bin/quillcore.dll bin/quillcore-sim.dll bin/quillinfo.exe bin/python/quillcore/__init__.py lib/quillcore.lib \
          lib/libquillcore.dll.a include/quill/Quill.h include/quill/QuillC.h \
          lib/cmake/quillcore/quillcoreConfig.cmake; do
   [[ -f $sdk/$f ]] || fail "$(basename "$zip") lacks $f"

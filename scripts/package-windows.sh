@@ -7,6 +7,7 @@
 #             libquillcore.dll.a and libquillcore-sim.dll.a (MinGW),
 #             cmake/quillcore/ (find_package for MinGW), pkgconfig/quillcore.pc
 #   include/  quill/
+#   bin/python/quillcore/  the Python package, which loads bin/quillcore.dll
 #   README.txt
 # An existing mingw-w64 build folder (such as build/mingw) is used as it is.
 set -euo pipefail
@@ -75,6 +76,9 @@ lib\\cmake\\quillcore\\   CMake package for MinGW builds:
                         quillcore::quillcore and quillcore::quillcore-sim
 lib\\pkgconfig\\          quillcore.pc for MinGW builds with pkg-config
 include\\quill\\          headers: Quill.h for C++ hosts, QuillC.h for C hosts
+bin\\python\\quillcore\\  the Python package (pure Python, ctypes): with the
+                        folder bin\\python on PYTHONPATH, "import quillcore"
+                        loads bin\\quillcore.dll; quillcore.describe()
 
 The DLLs and quillinfo.exe need nothing beside them: the C and C++ runtimes
 are linked in. Ship quillcore.dll next to your program.

@@ -9,6 +9,8 @@ packages=(cmake ninja-build g++ gcc clang binutils libgtest-dev libbenchmark-dev
 packages+=(libcli11-dev nlohmann-json3-dev librsvg2-bin)
 # scripts/fuzz.sh: Clang's libFuzzer and sanitizer runtimes.
 packages+=(libclang-rt-14-dev)
+# The Python package's tests, and its install into a virtual environment.
+packages+=(python3-pytest python3-venv python3-pip python3-setuptools)
 if [[ "${1:-}" == "--windows" ]]; then
   # llvm (llvm-dlltool) and lld (lld-link) make and use the MSVC import library.
   packages+=(mingw-w64 wine64 llvm lld zip unzip)

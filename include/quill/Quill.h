@@ -88,6 +88,17 @@ QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 // description's lookups collect) and put back with its group and affinity.
 // Null for a group that does not exist, with a report.
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
+
+// Extension beside the 23: CPUID leaf 1 EAX of a processor as described (0
+// for a null description or a processor without leaf 1). Display family:
+// bits 11..8, plus bits 27..20 when they are 15; display model: bits 7..4,
+// plus bits 19..16 times 16 when bits 11..8 are 6 or more; stepping: bits
+// 3..0.
+QUILL_API uint32_t GetCPUSignature(CPUDescription* cpu);
+// Extension beside the 23: the index in its group (its bit in the group's
+// masks) of the processor a description was collected on; 0xFFFFFFFF for a
+// null description or where the platform could not tell.
+QUILL_API uint32_t GetCPUIndexInGroup(CPUDescription* cpu);
 }
 
 #endif

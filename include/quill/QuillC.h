@@ -80,6 +80,13 @@ QUILL_API uint16_t NumProcessorGroups(void);
 QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
 
+/* Extension beside the 23: CPUID leaf 1 EAX of a processor as described, 0
+ * without one (see quill/Quill.h). */
+QUILL_API uint32_t GetCPUSignature(CPUDescription* cpu);
+/* The index in its group of the processor a description was collected on,
+ * 0xFFFFFFFF when unknown (see quill/Quill.h). */
+QUILL_API uint32_t GetCPUIndexInGroup(CPUDescription* cpu);
+
 /* Slot positions. */
 enum {
     kMachineSlotRelease = 0,

@@ -20,6 +20,7 @@ CPUData::~CPUData() = default;
 
 void CPUData::Reset() {
     m_vendor = GetCPUVendorTable();
+    m_signature = 0;
     m_family = 0;
     m_model = 0;
     m_stepping = 0;

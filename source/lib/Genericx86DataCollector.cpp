@@ -109,6 +109,7 @@ int32_t Genericx86DataCollector::CollectData(CPUData& record) {
         if (const RawCPUIDData* leaf1 = FindLeaf(1)) {
             const uint32_t eax = leaf1->m_eax;
             m_signature = eax;
+            record.m_signature = eax;
             m_stepping = eax & 0xF;
             m_model = (eax >> 4) & 0xF;
             m_family = (eax >> 8) & 0xF;

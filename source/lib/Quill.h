@@ -115,6 +115,7 @@ public:
     bool m_deleteOnRelease;
     uint32_t m_descriptionCode = 2;
     const CPUVendorEntry* m_vendor;
+    uint32_t m_signature;  // CPUID leaf 1 EAX; 0 without leaf 1
     uint8_t m_family;
     uint16_t m_model;
     uint16_t m_stepping;
