@@ -8,7 +8,7 @@ import sys
 from typing import Dict, List, Sequence, Tuple
 
 from . import describe
-from ._model import Cache, Machine
+from ._model import Machine
 
 
 def _ranges(values: Sequence[int]) -> str:
@@ -43,15 +43,18 @@ def summary(machine: Machine) -> str:
         first = machine.processors[indices[0]]
         lines.append(f"{label} {_ranges(indices)}: {name or first.vendor}"
                      + (f" ({uarch})" if uarch else "") + f", x86-64 level v{first.x86_64_level}")
-    seen: Dict[Tuple[Cache, ...], None] = {}
+    # Each distinct cache once, with its instances.
+    instances: Dict[Tuple[int, str, int, object, int], set] = {}
     for p in machine.processors:
         for c in p.caches:
-            if c.shared_by and c.shared_by[0] == p.index and (c,) not in seen:
-                seen[(c,)] = None
+            if c.type == "prefetch":
+                continue
+            instances.setdefault((c.level, c.type, c.size, c.ways, len(c.shared_by)), set()).add(c.shared_by)
     lines.append("Caches:")
-    for (c,) in seen:
-        ways = "fully associative" if c.ways is None else f"{c.ways}-way"
-        lines.append(f"  L{c.level} {c.type} {_size(c.size)}, {ways}, shared by processors {_ranges(c.shared_by)}")
+    for (level, kind, size, ways, sharers), sets in instances.items():
+        assoc = "fully associative" if ways is None else f"{ways}-way"
+        lines.append(f"  L{level} {kind} {_size(size)}, {assoc}, shared by {sharers} "
+                     f"processor{'s' if sharers != 1 else ''} ({len(sets)} instance{'s' if len(sets) != 1 else ''})")
     if machine.reports:
         lines.append(f"Reports of the library: {len(machine.reports)}")
     return "\n".join(lines)
