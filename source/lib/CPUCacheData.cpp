@@ -13,7 +13,7 @@ void CPUCacheData::Destroy(uint32_t deleteFlags) {
 
 uint16_t CPUCacheData::GetSharingID(uint32_t index) const {
     if (index >= m_sharingIDs.size()) return 0xFFFF;
-    return *std::next(m_sharingIDs.begin(), index);
+    return m_sharingIDs[index];
 }
 
 CPUCacheData MakeLineCache(uint32_t level, uint32_t type, uint64_t size, uint32_t associativity, uint32_t lineSize) {

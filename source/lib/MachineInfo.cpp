@@ -42,17 +42,12 @@ bool SameCache(const CPUCacheData& a, const CPUCacheData& b) {
            a.m_entrySize == b.m_entrySize && a.m_size == b.m_size && a.m_groupID == b.m_groupID;
 }
 
-// A sharing id allocated ahead, to enter into a stored cache without
-// allocating there.
+// A sharing id for a stored cache, whose room is reserved ahead so that
+// entering it does not allocate.
 struct SharingNode {
-    std::set<uint16_t>* set;
-    std::set<uint16_t>::node_type node;
+    SharingIDSet* set;
+    uint16_t id;
 };
-
-std::set<uint16_t>::node_type MakeSharingNode(uint16_t id) {
-    std::set<uint16_t> holder{id};
-    return holder.extract(holder.begin());
-}
 
 // Whether two processors are alike for the symmetry test.
 bool Alike(const CPUData& a, const CPUData& b) {
@@ -167,12 +162,13 @@ bool MachineInfo::AddIfNew(CPUData& record) {
                         auto same = std::find_if(stored.m_caches.begin(), stored.m_caches.end(),
                                                  [&](const CPUCacheData& other) { return SameCache(cache, other); });
                         if (same == stored.m_caches.end()) continue;
-                        sharers.push_back({&same->m_sharingIDs, MakeSharingNode(SharingID(record))});
+                        same->m_sharingIDs.reserve(same->m_sharingIDs.size() + 1);
+                        sharers.push_back({&same->m_sharingIDs, SharingID(record)});
                         cache.m_sharingIDs.insert(SharingID(stored));
                     }
                 }
             }
-            for (SharingNode& sharer : sharers) sharer.set->insert(std::move(sharer.node));
+            for (const SharingNode& sharer : sharers) sharer.set->insert(sharer.id);
             m_quills.splice(m_quills.end(), addition);
             added = true;
         } catch (...) {  // std::bad_alloc

@@ -4,6 +4,7 @@
 #include <quill/CPUDescription.h>
 
 #include "CPUVendor.h"
+#include "SharingIDSet.h"
 
 #include <cstdint>
 #include <list>
@@ -65,7 +66,7 @@ public:
     bool m_isMerged = false;
     uint32_t m_groupID = 0xFFFFFFFF;
     uint32_t m_indexInGroup = 0xFFFFFFFF;
-    std::set<uint16_t> m_sharingIDs;
+    SharingIDSet m_sharingIDs;
 };
 
 // A cache of lines: role cache, entries of `lineSize` bytes and as many of

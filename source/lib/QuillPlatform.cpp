@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 QUILL_REVISION("$Id: QuillPlatform.cpp $");
 
@@ -14,24 +15,27 @@ std::atomic<DetailedErrorReportCallback> s_detailedErrorReportCallback{nullptr};
 // on the collection path, where a formatted print costs more than the rest.
 void FormatReport(char* out, size_t size, const char* file, int32_t line, const char* text) {
     size_t at = 0;
-    const auto put = [&](char c) {
-        if (at + 1 < size) out[at++] = c;
+    const auto put = [&](const char* piece, size_t length) {
+        if (at + length + 1 > size) length = size - 1 - at;
+        std::memcpy(out + at, piece, length);
+        at += length;
     };
-    for (const char* p = file ? file : "(null)"; *p; ++p) put(*p);
-    put('(');
-    char digits[12];
-    int count = 0;
+    const char* name = file ? file : "(null)";
+    put(name, std::strlen(name));
+    char digits[16];
+    size_t count = sizeof digits;
+    digits[--count] = ' ';
+    digits[--count] = ':';
+    digits[--count] = ')';
     uint32_t magnitude = line < 0 ? 0u - static_cast<uint32_t>(line) : static_cast<uint32_t>(line);
     do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        digits[--count] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (line < 0) put('-');
-    while (count > 0) put(digits[--count]);
-    put(')');
-    put(':');
-    put(' ');
-    for (const char* p = text; *p; ++p) put(*p);
+    if (line < 0) digits[--count] = '-';
+    digits[--count] = '(';
+    put(digits + count, sizeof digits - count);
+    put(text, std::strlen(text));
     out[at] = '\0';
 }
 
