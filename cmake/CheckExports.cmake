@@ -14,6 +14,8 @@ set(expected
 # Extensions beside the 23, in both products.
 list(APPEND expected SetQuillDescriptionRules)
 list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription)
+list(APPEND expected HasCPUFeature IsCPUFeatureUsable GetCPUFeatureLevel GetAVX10Version GetCPUFeatureName
+  IsFeatureUsableEverywhere)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")
