@@ -23,6 +23,7 @@ constexpr FeatureLeaf kFeatureLeaves[] = {
 constexpr uint32_t kNumFeatureLeaves = sizeof(kFeatureLeaves) / sizeof(kFeatureLeaves[0]);
 
 constexpr uint32_t kExtendedBase = 0x80000000;
+constexpr uint32_t kStructuredLeaf = 0x7;
 constexpr uint32_t kAVX10Leaf = 0x24;
 constexpr uint32_t kSVMLeaf = 0x8000000A;
 
@@ -64,7 +65,7 @@ private:
         } else if (wanted.leaf > m_maxStandard) {
             return false;
         }
-        if (wanted.subleaf != 0) {
+        if (wanted.leaf == kStructuredLeaf && wanted.subleaf != 0) {
             // Leaf 7 sub-leaf 0 EAX is its highest sub-leaf.
             const uint32_t* first = Regs(wanted.leaf, 0);
             if (first == nullptr || first[kRegEAX] < wanted.subleaf) return false;

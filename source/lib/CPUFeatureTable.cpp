@@ -438,9 +438,12 @@ constexpr bool AllRows(const uint16_t (&rows)[N]) {
     return true;
 }
 
-// The psABI's levels: v1 is x86-64 itself with its baseline.
-constexpr uint16_t kLevel1[] = {RowOf("lm"),  RowOf("cmov"),    RowOf("cx8"), RowOf("fpu"), RowOf("fxsr"),
-                                RowOf("mmx"), RowOf("syscall"), RowOf("sse"), RowOf("sse2")};
+// The psABI's levels: v1 is x86-64 itself with its baseline. SYSCALL (its
+// SCE) belongs to the baseline too, but long mode always has it: Intel's
+// processors report it only to 64-bit code, and a dump taken by 32-bit code
+// lacks the bit.
+constexpr uint16_t kLevel1[] = {RowOf("lm"),  RowOf("cmov"), RowOf("cx8"), RowOf("fpu"),
+                                RowOf("fxsr"), RowOf("mmx"), RowOf("sse"), RowOf("sse2")};
 constexpr uint16_t kLevel2[] = {RowOf("cx16"),   RowOf("lahf_lm"), RowOf("popcnt"), RowOf("pni"),
                                 RowOf("sse4_1"), RowOf("sse4_2"),  RowOf("ssse3")};
 constexpr uint16_t kLevel3[] = {RowOf("avx"), RowOf("avx2"),  RowOf("bmi1"),  RowOf("bmi2"),   RowOf("f16c"),
