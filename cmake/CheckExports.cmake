@@ -15,6 +15,8 @@ set(expected
 list(APPEND expected SetQuillDescriptionRules)
 list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription)
 list(APPEND expected GetCPUSignature GetCPUIndexInGroup)
+list(APPEND expected HasCPUFeature IsCPUFeatureUsable GetCPUFeatureLevel GetAVX10Version GetCPUFeatureName
+  IsFeatureUsableEverywhere)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")

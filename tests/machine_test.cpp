@@ -137,10 +137,11 @@ TEST(Collection, UnknownVendorGenericPolicyAndProcessorsOutOfReach) {
     EXPECT_EQ(1u, capture.CountWithSeverity(
                       "Unrecognized CPU vendor: ABCDEFGHIJKL. Using minimal x86 data collection policy.", 2));
     // The vendor string (its availability known by now), the collector's
-    // availability test, the maximum leaf, leaf 1 and the VLX probe.
+    // availability test, the maximum leaf, leaf 1, the VLX probe and, for
+    // the feature flags, the maximum extended leaf.
     QuillSimResetCounters();
     CollectCPUData(record, 0);
-    EXPECT_EQ(5u, QuillSimCPUIDCount());
+    EXPECT_EQ(6u, QuillSimCPUIDCount());
     ClearAllCachedMachineDescriptors();
     // Out of the process's reach: reported once per index for the process.
     for (int i = 0; i < 2; ++i, ClearAllCachedMachineDescriptors()) EXPECT_EQ(-5, CollectCPUData(record, 3));

@@ -49,6 +49,7 @@ cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, ent
 processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
                  stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
                  maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
+                 flags=[str], notUsable=[str], x86_64Level=5, avx10Version=U8,
                  caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
 levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
@@ -67,6 +68,8 @@ if not problems:
         need(all(len(p["features"]) == bin(p["featureBits"]).count("1") for p in ps), "features, featureBits differ")
         need(all(c["sharingIds"] == sorted(set(c["sharingIds"])) for p in ps for c in p["caches"]),
              "sharingIds not ascending")
+        need(all(p["flags"] == sorted(set(p["flags"])) and set(p["notUsable"]) <= set(p["flags"]) for p in ps),
+             "flags not sorted, or notUsable not among them")
     need(n >= 1 and (n > 64 or bin(doc["activeProcessorMask"]).count("1") == n), "activeProcessorMask is not n bits")
     need(doc["exports"]["NumPackages"] == doc["numPackages"], "exports.NumPackages differs from numPackages")
     need(groups and [g["group"] for g in groups] == list(range(len(groups))) and
@@ -95,6 +98,10 @@ all(r["processor"] is not None for r in d["reports"]) and
 run --replay "$dump" --rules classic
 expect "the text does not list a report with its count and processors" \
     grep -Eq '^  (note|warning|error|severe)( x[0-9]+)?, processors? [0-9]' "$tmp/out"
+# Alder Lake: AVX2, BMI1/2, FMA, MOVBE ... but no AVX-512 (leaf 7 EBX 239C27EB), XCR0 207: v3, all usable.
+expect "the flags are not v3 with avx2 and without avx512f, all usable" is "$tmp/first.json" True \
+    'all((p["x86_64Level"], "avx2" in p["flags"], "avx512f" in p["flags"], p["notUsable"], p["avx10Version"])
+         == (3, True, False, [], 0) for p in d["processors"])'
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -116,7 +123,8 @@ status 2 --replay "$zen2" --rules newest
 # The text: a summary, and every processor in full with --all.
 status 0 --replay "$dump"
 for line in '^System' '^Processors 0-1 ' '^Processor ids' '^Reports of the library' \
-    'Family/model/stepping: 6 / 154 / 4 .*leaf 1'; do expect "the text lacks $line" grep -q "$line" "$tmp/out"; done
+    'Family/model/stepping: 6 / 154 / 4 .*leaf 1' '^Feature flags (all processors)' '^  Flags:  *3dnowprefetch abm ' \
+    '^  x86-64 level: v3$'; do expect "the text lacks $line" grep -q "$line" "$tmp/out"; done
 expect "the summary prints the L3 cache more than once" test "$(grep -c 'L3 unified cache' "$tmp/out")" -eq 1
 cp "$tmp/out" "$tmp/summary.txt"
 status 0 --replay "$dump" --all

@@ -7,8 +7,9 @@
 // Threads. No call takes a lock. The calls that collect move the calling
 // thread from processor to processor and share the process-wide topology
 // cache; no two of them may run at the same time on different threads:
-//   - GetMachineDescription, GetGroupMachineDescription, GetCPUDescription
-//     and the seven machine-level queries, NumPackages to DataCacheEntryType;
+//   - GetMachineDescription, GetGroupMachineDescription, GetCPUDescription,
+//     IsFeatureUsableEverywhere and the seven machine-level queries,
+//     NumPackages to DataCacheEntryType;
 //   - the MachineDescription slots GetCPUDescription, GetCPUDescriptionByIndex
 //     and CollectByScheduling, and the CPUDescription slot
 //     GetHypervisorDescription;
@@ -22,9 +23,9 @@
 // OverrideInternalSafetyChecks), the queries that collect nothing
 // (NumLogicalProcessors, NumLogicalProcessorsInCurrentProcess,
 // CurrProcessorID, GetProcessorFeatureDescriptor, the two vendor strings,
-// NumProcessorGroups, NumLogicalProcessorsInGroup) and the four casts. A call
-// that collects follows the rules in force when it starts to its end; a rules
-// switch or a clear takes effect when the next one starts.
+// NumProcessorGroups, NumLogicalProcessorsInGroup, GetCPUFeatureName) and the
+// four casts. A call that collects follows the rules in force when it starts
+// to its end; a rules switch or a clear takes effect when the next one starts.
 
 extern "C" {
 
@@ -99,6 +100,31 @@ QUILL_API uint32_t GetCPUSignature(CPUDescription* cpu);
 // masks) of the processor a description was collected on; 0xFFFFFFFF for a
 // null description or where the platform could not tell.
 QUILL_API uint32_t GetCPUIndexInGroup(CPUDescription* cpu);
+
+// Extension beside the 23: every feature flag of a processor, named as Linux
+// shows it in /proc/cpuinfo ("pni", "sse4_1", "avx512_vbmi2", "amx_tile")
+// or, for bits Linux does not show, by the vendor's mnemonic in lower case
+// ("osxsave", "avx10"). A flag is usable when the processor has it and the
+// operating system has enabled the register state it needs (and, for AMX on
+// Linux, the process holds the permission it asks for itself; this library
+// never asks). Null pointers and unknown names give false, 0 or null.
+// Whether a processor description has the flag.
+QUILL_API bool HasCPUFeature(CPUDescription* cpu, const char* name);
+// Whether this program may use the flag on that processor.
+QUILL_API bool IsCPUFeatureUsable(CPUDescription* cpu, const char* name);
+// The processor's x86-64 micro-architecture level of the psABI, 1 to 4: the
+// highest whose flags (and those of the levels below) are all usable; 0
+// when not even x86-64.
+QUILL_API uint32_t GetCPUFeatureLevel(CPUDescription* cpu);
+// The AVX10 version the processor reports (leaf 0x24), 0 without AVX10.
+QUILL_API uint32_t GetAVX10Version(CPUDescription* cpu);
+// The names the library knows, in table order (grouped by CPUID leaf and
+// register); null past the last.
+QUILL_API const char* GetCPUFeatureName(uint32_t index);
+// Whether the flag is usable on every processor this process may run on:
+// describes them all, as GetMachineDescription does (every processor group),
+// so it collects.
+QUILL_API bool IsFeatureUsableEverywhere(const char* name);
 }
 
 #endif

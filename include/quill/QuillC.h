@@ -87,6 +87,19 @@ QUILL_API uint32_t GetCPUSignature(CPUDescription* cpu);
  * 0xFFFFFFFF when unknown (see quill/Quill.h). */
 QUILL_API uint32_t GetCPUIndexInGroup(CPUDescription* cpu);
 
+/* Extension beside the 23: every feature flag of a processor, by its Linux
+ * /proc/cpuinfo name or the vendor's mnemonic in lower case, and whether
+ * this program may use it; the x86-64 level (0 to 4) and the AVX10 version;
+ * the names known, in table order (null past the last); and whether a flag
+ * is usable on every processor of the process (this one collects). See
+ * quill/Quill.h. Null pointers and unknown names give false, 0 or null. */
+QUILL_API bool HasCPUFeature(CPUDescription* cpu, const char* name);
+QUILL_API bool IsCPUFeatureUsable(CPUDescription* cpu, const char* name);
+QUILL_API uint32_t GetCPUFeatureLevel(CPUDescription* cpu);
+QUILL_API uint32_t GetAVX10Version(CPUDescription* cpu);
+QUILL_API const char* GetCPUFeatureName(uint32_t index);
+QUILL_API bool IsFeatureUsableEverywhere(const char* name);
+
 /* Slot positions. */
 enum {
     kMachineSlotRelease = 0,

@@ -101,6 +101,16 @@ QUILL_SIM_API void QuillSimSetHasCpuSets(int has);
  * success. */
 QUILL_SIM_API int QuillSimSetThreadAffinity(uint64_t mask);
 
+/* The register state the operating system enabled on one processor: XCR0,
+ * as XGETBV(0) reads it there. Until set (and on every new or loaded
+ * machine) it is leaf 0xD sub-leaf 0 EAX where leaf 1 reports OSXSAVE (ECX
+ * bit 27), else 0. Returns 0 on success. */
+QUILL_SIM_API int QuillSimSetXCR0(uint32_t processor, uint64_t xcr0);
+/* Whether the process holds the permission Linux asks of a process before it
+ * uses AMX tile data (XCR0 bit 18): granted (non-zero, as on every new or
+ * loaded machine) or not (0). */
+QUILL_SIM_API void QuillSimSetAMXPermission(int granted);
+
 /* Fault injection. */
 /* A move onto exactly this processor (numbered across the machine) is
  * refused with this error (0 ends it). */

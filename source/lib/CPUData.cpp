@@ -43,6 +43,7 @@ void CPUData::Reset() {
     m_affinityBit = 0;
     m_affinityMask = 1;
     m_topologyGroup = AddressedGroup();
+    m_featureFlags = CPUFeatureFlags();
 }
 
 void CPUData::Release() {

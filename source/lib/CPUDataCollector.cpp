@@ -78,6 +78,9 @@ void CPUDataCollector::CollectName(CPUData&) {}
 void CPUDataCollector::CollectTopology(CPUData&) {}
 void CPUDataCollector::CollectCaches(CPUData&) {}
 
+bool CPUDataCollector::StoredRangeMax(uint32_t, uint32_t*) const { return false; }
+const RawCPUIDData* CPUDataCollector::StoredLeaf(uint32_t, uint32_t) const { return nullptr; }
+
 CPUDataCollector* CPUDataCollector::Create(uint32_t vendorID, const char* vendorString) {
     try {
         if (vendorID == kVendorUnknown) {

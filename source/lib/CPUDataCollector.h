@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class CPUData;
+struct RawCPUIDData;
 
 // One row of a vendor's processor-name table (base family and model).
 struct CPUNameEntry {
@@ -25,6 +26,13 @@ public:
     virtual void CollectName(CPUData& record);
     virtual void CollectTopology(CPUData& record);
     virtual void CollectCaches(CPUData& record);
+
+    // What the collector read already, so that a later step on the same
+    // processor need not execute CPUID again: the maximum leaf that a
+    // range's base leaf (0 or 0x80000000) reported, and a stored leaf. The
+    // bare collector has read nothing.
+    virtual bool StoredRangeMax(uint32_t baseLeaf, uint32_t* max) const;
+    virtual const RawCPUIDData* StoredLeaf(uint32_t leaf, uint32_t subleaf) const;
 
     // The vendor's collector, or null when memory runs out. `vendorString` is
     // the leaf 0 string and must outlive the collector.

@@ -75,6 +75,10 @@ int32_t Genericx86DataCollector::CollectData(uint32_t baseFunc) {
     if (!gOverrideInternalSafetyChecks && !m_cpuidAvailable) return kResultUnavailable;
     if (IsReservedCPUIDFunc(baseFunc)) return kResultUnavailable;
     const uint32_t max = ExecuteCPUIDEax(baseFunc);
+    if (baseFunc == 0 || baseFunc == 0x80000000) {
+        m_rangeMax[baseFunc >> 31] = max;
+        m_rangeRead[baseFunc >> 31] = true;
+    }
     if (baseFunc == 0xFFFFFFFF) return kResultOK;
     try {
         CollectRange(baseFunc + 1, max);
@@ -89,6 +93,13 @@ void Genericx86DataCollector::CollectFunction(uint32_t leaf) {
     data.m_func = leaf;
     data.m_eax = ExecuteCPUID(leaf, 0, &data.m_ebx, &data.m_ecx, &data.m_edx);
     m_rawData.push_back(data);
+}
+
+bool Genericx86DataCollector::StoredRangeMax(uint32_t baseLeaf, uint32_t* max) const {
+    if (baseLeaf != 0 && baseLeaf != 0x80000000) return false;
+    if (!m_rangeRead[baseLeaf >> 31]) return false;
+    *max = m_rangeMax[baseLeaf >> 31];
+    return true;
 }
 
 const RawCPUIDData* Genericx86DataCollector::FindLeaf(uint32_t leaf) const {

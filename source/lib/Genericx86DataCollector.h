@@ -73,6 +73,8 @@ public:
     const RawCPUIDData* FindLeaf(uint32_t leaf) const;
     const RawCPUIDData* FindLeaf(uint32_t leaf, uint32_t subleaf) const;
     const std::vector<RawCPUIDData>& RawData() const { return m_rawData; }
+    bool StoredRangeMax(uint32_t baseLeaf, uint32_t* max) const override;
+    const RawCPUIDData* StoredLeaf(uint32_t leaf, uint32_t subleaf) const override { return FindLeaf(leaf, subleaf); }
 
 protected:
     // Walks leaves from `first` to `last` inclusive, gathering those that
@@ -93,4 +95,7 @@ protected:
     uint8_t m_stepping = 0;
     uint8_t m_extModel = 0;
     uint8_t m_processorType = 0;
+    // The maxima that leaves 0 and 0x80000000 reported, once read.
+    uint32_t m_rangeMax[2] = {0, 0};
+    bool m_rangeRead[2] = {false, false};
 };

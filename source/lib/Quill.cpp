@@ -2,6 +2,7 @@
 #include "Quill.h"
 
 #include "CPUDataCollector.h"
+#include "CPUFeatureCollector.h"
 #include "CollectionScope.h"
 #include "DescriptionRules.h"
 #include "PutThreadOnCPU.h"
@@ -78,6 +79,7 @@ int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
             else
                 result = collector->CollectData(record);
             if (result == kResultOK) {
+                CollectFeatureFlags(record, *collector);
                 EnterTopology(record);
                 return result;
             }

@@ -3,6 +3,7 @@
 
 #include <quill/CPUDescription.h>
 
+#include "CPUFeatureFlags.h"
 #include "CPUVendor.h"
 #include "SharingIDSet.h"
 
@@ -144,6 +145,8 @@ public:
     // The topology cache that derives this record's counts: the one of the
     // group the thread addressed when the record was collected.
     uint16_t m_topologyGroup;
+    // Every feature bit of the feature table, and which this program may use.
+    CPUFeatureFlags m_featureFlags;
 };
 
 // Which processor ids belong to which package and core, across every

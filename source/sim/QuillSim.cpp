@@ -174,6 +174,14 @@ QUILL_SIM_API int QuillSimSetThreadAffinity(uint64_t mask) {
     return sim::SimMachine::Instance().SetThreadAffinity(mask, previous, error) ? kOk : kFailed;
 }
 
+QUILL_SIM_API int QuillSimSetXCR0(uint32_t processor, uint64_t xcr0) {
+    return sim::SimMachine::Instance().XState().SetXCR0(processor, xcr0) ? kOk : kFailed;
+}
+
+QUILL_SIM_API void QuillSimSetAMXPermission(int granted) {
+    sim::SimMachine::Instance().XState().SetAMXPermission(granted != 0);
+}
+
 QUILL_SIM_API void QuillSimRefuseMoveTo(uint32_t processor, uint32_t errorCode) {
     sim::SimMachine::Instance().Faults().RefuseMoveTo(processor, errorCode);
 }

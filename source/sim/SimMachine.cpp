@@ -63,6 +63,7 @@ void SimMachine::Reset(uint32_t count) {
     m_priority.store(platform::THREAD_PRIORITY_NORMAL);
     m_counters.Reset();
     m_faults.Clear();
+    m_xstate.Reset(count);
 }
 
 bool SimMachine::Create(uint32_t count) {

@@ -22,6 +22,7 @@
 #include "CPUIDTable.h"
 #include "SimCounters.h"
 #include "SimFaults.h"
+#include "SimXState.h"
 #include "SpinLock.h"
 
 #include <atomic>
@@ -100,6 +101,7 @@ public:
 
     SimCounters& Counters() { return m_counters; }
     SimFaults& Faults() { return m_faults; }
+    SimXState& XState() { return m_xstate; }
 
 private:
     SimMachine();
@@ -134,6 +136,7 @@ private:
     mutable SpinLock m_threadLock;  // the thread's placement and m_currentProcessor together
     SimCounters m_counters;
     SimFaults m_faults;
+    SimXState m_xstate;
 };
 
 }  // namespace sim

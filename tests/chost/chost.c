@@ -195,6 +195,11 @@ static void walk_cpu(CPUDescription* c, bool machineOwned) {
     g_cache = NONE;
     CHECK(i < 256 && QuillCPU_GetCache(c, NONE) == NULL);
     for (i = 0; i <= 4; ++i) CHECK(QuillCPU_GetDataCache(c, i) == (first[2 * i] ? first[2 * i] : first[2 * i + 1]));
+    /* Flags: a usable one is present; the level's baseline and AVX10's version come with their flags. */
+    for (i = 0; GetCPUFeatureName(i) != NULL; ++i)
+        CHECK(HasCPUFeature(c, GetCPUFeatureName(i)) || !IsCPUFeatureUsable(c, GetCPUFeatureName(i)));
+    CHECK(GetCPUFeatureLevel(c) <= 4 && (GetCPUFeatureLevel(c) == 0 || IsCPUFeatureUsable(c, "sse2")) &&
+          (GetAVX10Version(c) == 0 || HasCPUFeature(c, "avx10")) && !HasCPUFeature(c, "no such flag"));
     SAY("processor %u: %s \"%s\" apic 0x%x package %u core %u smt %u, %u/%u/%u, features 0x%X\n",
         QuillCPU_GetLogicalIndex(c), vendor, name, QuillCPU_GetAPICID(c), QuillCPU_GetPackageID(c),
         QuillCPU_GetCoreID(c), QuillCPU_GetSMTID(c), QuillCPU_GetMaxLogicalPerPackage(c), cores, threads, f);
@@ -235,6 +240,7 @@ static void check_groups(uint32_t numLogical, uint32_t total) {
     unsigned d, s;
     char message[128];
     CHECK(groups >= 1 && NumLogicalProcessorsInGroup(0) == numLogical);
+    CHECK(!IsFeatureUsableEverywhere(NULL) && !HasCPUFeature(NULL, "fpu") && GetCPUFeatureLevel(NULL) == 0);
     for (g = 0; g < groups; ++g) {
         uint32_t n = NumLogicalProcessorsInGroup(g);
         MachineDescription* m = GetGroupMachineDescription(g);

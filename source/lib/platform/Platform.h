@@ -93,4 +93,16 @@ LPVOID TlsGetValue(DWORD index);
 BOOL TlsSetValue(DWORD index, LPVOID value);
 BOOL TlsFree(DWORD index);
 
+// Extended register state. The components the operating system has enabled
+// for user code: XCR0 as XGETBV(0) reads it on the processor the thread runs
+// on, narrowed on Windows to what GetEnabledXStateFeatures reports where the
+// system has that call. Call it only where CPUID leaf 1 reports OSXSAVE (ECX
+// bit 27) on that processor: XGETBV faults otherwise.
+uint64_t GetEnabledXStateFeatures();
+// The components of `features` this process may use as things stand. Linux
+// makes a process ask before it uses AMX tile data; this reads its answer
+// (arch_prctl ARCH_GET_XCOMP_PERM) and never asks. Elsewhere every
+// component is permitted.
+uint64_t GetPermittedXStateFeatures(uint64_t features);
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The kernel services on Windows: kernel32 itself.
 #include "Platform.h"
+#include "XGETBV.h"
 
 #include <windows.h>
 
@@ -21,6 +22,9 @@ Function Kernel32(const char* name) {
 
 const GetSelectedMasks s_getSelectedMasks = Kernel32<GetSelectedMasks>("GetThreadSelectedCpuSetMasks");
 const SetSelectedMasks s_setSelectedMasks = Kernel32<SetSelectedMasks>("SetThreadSelectedCpuSetMasks");
+// Windows 7 SP1 on.
+using GetEnabledXState = ::DWORD64(WINAPI*)();
+const GetEnabledXState s_getEnabledXState = Kernel32<GetEnabledXState>("GetEnabledXStateFeatures");
 
 // A thread selects at most one mask per group.
 constexpr WORD kMaxSelectedMasks = 64;
@@ -140,5 +144,13 @@ LPVOID TlsGetValue(DWORD index) { return ::TlsGetValue(index); }
 BOOL TlsSetValue(DWORD index, LPVOID value) { return ::TlsSetValue(index, value); }
 
 BOOL TlsFree(DWORD index) { return ::TlsFree(index); }
+
+uint64_t GetEnabledXStateFeatures() {
+    const uint64_t enabled = ExecuteXGETBV(0);
+    return s_getEnabledXState ? enabled & s_getEnabledXState() : enabled;
+}
+
+// Windows asks no permission of a process for any component.
+uint64_t GetPermittedXStateFeatures(uint64_t features) { return features; }
 
 }  // namespace platform

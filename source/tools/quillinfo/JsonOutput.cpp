@@ -71,6 +71,10 @@ Json ProcessorJson(const ProcessorSnapshot& p) {
         {"threadsPerCore", p.threadsPerCore},
         {"features", FeatureNames(p.featureBits)},
         {"featureBits", p.featureBits},
+        {"flags", p.featureFlags.flags},
+        {"notUsable", p.featureFlags.notUsable},
+        {"x86_64Level", p.featureFlags.x86_64Level},
+        {"avx10Version", p.featureFlags.avx10Version},
         {"caches", caches},
         {"hypervisor", HypervisorJson(p.hypervisor)},
     };

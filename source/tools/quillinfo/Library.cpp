@@ -124,6 +124,11 @@ bool Library::Load(const std::string& path, std::string* error) {
     Resolve(Symbol("NumLogicalProcessorsInGroup"), &m_groupExports.NumLogicalProcessorsInGroup);
     Resolve(Symbol("GetGroupMachineDescription"), &m_groupExports.GetGroupMachineDescription);
     Resolve(Symbol("SetQuillDescriptionRules"), &m_setDescriptionRules);
+    Resolve(Symbol("HasCPUFeature"), &m_exports.features.HasCPUFeature);
+    Resolve(Symbol("IsCPUFeatureUsable"), &m_exports.features.IsCPUFeatureUsable);
+    Resolve(Symbol("GetCPUFeatureLevel"), &m_exports.features.GetCPUFeatureLevel);
+    Resolve(Symbol("GetAVX10Version"), &m_exports.features.GetAVX10Version);
+    Resolve(Symbol("GetCPUFeatureName"), &m_exports.features.GetCPUFeatureName);
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);

@@ -7,6 +7,18 @@
 
 namespace quillinfo {
 
+// The feature flag exports beside the 23 (null in a library without them).
+struct QuillFeatureExports {
+    decltype(&::HasCPUFeature) HasCPUFeature = nullptr;
+    decltype(&::IsCPUFeatureUsable) IsCPUFeatureUsable = nullptr;
+    decltype(&::GetCPUFeatureLevel) GetCPUFeatureLevel = nullptr;
+    decltype(&::GetAVX10Version) GetAVX10Version = nullptr;
+    decltype(&::GetCPUFeatureName) GetCPUFeatureName = nullptr;
+    bool Present() const {
+        return HasCPUFeature && IsCPUFeatureUsable && GetCPUFeatureLevel && GetAVX10Version && GetCPUFeatureName;
+    }
+};
+
 // The 23 exports, typed after the public declarations.
 struct QuillExports {
     decltype(&::SetQuillErrorReportCallback) SetQuillErrorReportCallback = nullptr;
@@ -32,6 +44,8 @@ struct QuillExports {
     decltype(&::DataCacheSize) DataCacheSize = nullptr;
     decltype(&::DataCacheEntrySize) DataCacheEntrySize = nullptr;
     decltype(&::DataCacheEntryType) DataCacheEntryType = nullptr;
+    // Beside the 23.
+    QuillFeatureExports features;
 };
 
 // The processor group exports beside the 23 (a library without them has

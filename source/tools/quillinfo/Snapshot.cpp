@@ -147,6 +147,7 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
     p.coresPerPackage = c->GetCoresPerPackage();
     p.threadsPerCore = c->GetThreadsPerCore();
     if (const ProcessorFeatures* features = c->GetFeatures()) p.featureBits = features->Bits();
+    p.featureFlags = ReadFeatureFlags(q.features, c);
     for (uint32_t i = 0;; ++i) {
         CacheDescription* cache = c->GetCache(i);
         if (cache == nullptr) break;

@@ -2,6 +2,7 @@
 // description interfaces only, before anything is printed.
 #pragma once
 
+#include "FeatureFlags.h"
 #include "Library.h"
 
 #include <cstdint>
@@ -52,6 +53,7 @@ struct ProcessorSnapshot {
     uint8_t coresPerPackage = 0;
     uint8_t threadsPerCore = 0;
     uint64_t featureBits = 0;
+    FeatureFlagsSnapshot featureFlags;
     std::vector<CacheSnapshot> caches;
     std::optional<HypervisorSnapshot> hypervisor;
 };

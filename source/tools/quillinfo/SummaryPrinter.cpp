@@ -1,5 +1,6 @@
 #include "TextPrinter.h"
 
+#include "FlagsText.h"
 #include "MachineLayout.h"
 #include "Names.h"
 #include "TextFormat.h"
@@ -152,6 +153,7 @@ void PrintProcessors(const MachineSnapshot& s, std::ostream& out) {
     for (const ProcessorSnapshot& p : s.processors) hypervisorOnce = hypervisorOnce && HypervisorText(p.hypervisor) == first;
     PrintProcessorGroups(s, hypervisorOnce, out);
     if (hypervisorOnce) out << "\nHypervisor (all processors): " << first << "\n";
+    PrintMachineFlags(out, s.processors);
     if (!s.processors.empty()) PrintIdTable(s, out);
     PrintCaches(s, out);
 }

@@ -1,5 +1,6 @@
 #include "TextPrinter.h"
 
+#include "FlagsText.h"
 #include "TextFormat.h"
 
 namespace quillinfo {
@@ -16,6 +17,7 @@ void PrintProcessor(std::ostream& out, const ProcessorSnapshot& p) {
         << " per package, " << Count(p.coresPerPackage, "core", "cores") << " per package, "
         << Count(p.threadsPerCore, "thread", "threads") << " per core\n";
     PrintFeatures(out, p.featureBits, "  Features:      ");
+    PrintProcessorFlags(out, p.featureFlags);
     out << "  Caches and TLBs:";
     if (p.caches.empty()) out << " none reported";
     out << "\n";

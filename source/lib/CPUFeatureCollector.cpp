@@ -1,0 +1,116 @@
+#include "CPUFeatureCollector.h"
+
+#include "CPUDataCollector.h"
+#include "CPUFeatureFlags.h"
+#include "Quill.h"
+#include "RawCPUIDData.h"
+#include "platform/Platform.h"
+
+namespace {
+
+struct FeatureLeaf {
+    uint32_t leaf;
+    uint32_t subleaf;
+};
+
+// The leaves of the feature table, each read once, those that decide
+// whether others exist first.
+constexpr FeatureLeaf kFeatureLeaves[] = {
+    {0x1, 0},        {0x6, 0},        {0x7, 0},        {0x7, 1},        {0x7, 2},
+    {0xD, 1},        {0x19, 0},       {0x24, 0},       {0x80000001, 0}, {0x80000007, 0},
+    {0x80000008, 0}, {0x8000000A, 0}, {0x8000001F, 0}, {0x80000021, 0},
+};
+constexpr uint32_t kNumFeatureLeaves = sizeof(kFeatureLeaves) / sizeof(kFeatureLeaves[0]);
+
+constexpr uint32_t kExtendedBase = 0x80000000;
+constexpr uint32_t kStructuredLeaf = 0x7;
+constexpr uint32_t kAVX10Leaf = 0x24;
+constexpr uint32_t kSVMLeaf = 0x8000000A;
+
+class FeatureLeafReader {
+public:
+    explicit FeatureLeafReader(const CPUDataCollector& collector) : m_collector(collector) {
+        m_maxStandard = RangeMax(0);
+        m_maxExtended = RangeMax(kExtendedBase);
+        // Processors without extended leaves answer anything here.
+        if ((m_maxExtended & 0xFFFF0000) != kExtendedBase) m_maxExtended = 0;
+        for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
+            m_present[i] = Exists(kFeatureLeaves[i]);
+            if (m_present[i]) Read(kFeatureLeaves[i], m_regs[i]);
+        }
+    }
+
+    // The bit of a row, false where its leaf does not exist.
+    bool Bit(const CPUFeatureBit& row) const {
+        const uint32_t* regs = Regs(row.leaf, row.subleaf);
+        return regs != nullptr && ((regs[row.reg] >> row.bit) & 1) != 0;
+    }
+    // The registers of a leaf of the list, or null where it does not exist.
+    const uint32_t* Regs(uint32_t leaf, uint32_t subleaf) const {
+        for (uint32_t i = 0; i < kNumFeatureLeaves; ++i)
+            if (kFeatureLeaves[i].leaf == leaf && kFeatureLeaves[i].subleaf == subleaf)
+                return m_present[i] ? m_regs[i] : nullptr;
+        return nullptr;
+    }
+
+private:
+    uint32_t RangeMax(uint32_t base) const {
+        uint32_t max = 0;
+        return m_collector.StoredRangeMax(base, &max) ? max : ExecuteCPUIDEax(base);
+    }
+
+    bool Exists(const FeatureLeaf& wanted) const {
+        if (wanted.leaf >= kExtendedBase) {
+            if (wanted.leaf > m_maxExtended) return false;
+        } else if (wanted.leaf > m_maxStandard) {
+            return false;
+        }
+        if (wanted.leaf == kStructuredLeaf && wanted.subleaf != 0) {
+            // Leaf 7 sub-leaf 0 EAX is its highest sub-leaf.
+            const uint32_t* first = Regs(wanted.leaf, 0);
+            if (first == nullptr || first[kRegEAX] < wanted.subleaf) return false;
+        }
+        if (wanted.leaf == kAVX10Leaf) return Bit(kCPUFeatureBits[kAVX10Row]);
+        if (wanted.leaf == kSVMLeaf) return Bit(kCPUFeatureBits[kSVMRow]);
+        return true;
+    }
+
+    void Read(const FeatureLeaf& wanted, uint32_t (&regs)[4]) const {
+        if (const RawCPUIDData* stored = m_collector.StoredLeaf(wanted.leaf, wanted.subleaf)) {
+            regs[kRegEAX] = stored->m_eax;
+            regs[kRegEBX] = stored->m_ebx;
+            regs[kRegECX] = stored->m_ecx;
+            regs[kRegEDX] = stored->m_edx;
+            return;
+        }
+        regs[kRegEAX] = ExecuteCPUID(wanted.leaf, wanted.subleaf, &regs[kRegEBX], &regs[kRegECX], &regs[kRegEDX]);
+    }
+
+    const CPUDataCollector& m_collector;
+    uint32_t m_maxStandard = 0;
+    uint32_t m_maxExtended = 0;
+    bool m_present[kNumFeatureLeaves] = {};
+    uint32_t m_regs[kNumFeatureLeaves][4] = {};
+};
+
+}  // namespace
+
+void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
+    const FeatureLeafReader leaves(collector);
+    CPUFeatureFlags flags;
+    // The state the present flags need, and what the OS enabled of it.
+    uint64_t needed = 0;
+    for (uint32_t row = 0; row < kNumCPUFeatureBits; ++row)
+        if (leaves.Bit(kCPUFeatureBits[row])) needed |= kCPUFeatureBits[row].state;
+    const uint64_t enabled = leaves.Bit(kCPUFeatureBits[kOSXSAVERow]) ? platform::GetEnabledXStateFeatures() : 0;
+    const uint64_t usableState =
+        (enabled & needed) != 0 ? platform::GetPermittedXStateFeatures(enabled & needed) : 0;
+    flags.SetEnabledState(enabled);
+    for (uint32_t row = 0; row < kNumCPUFeatureBits; ++row) {
+        const CPUFeatureBit& bit = kCPUFeatureBits[row];
+        if (leaves.Bit(bit)) flags.Add(row, (usableState & bit.state) == bit.state);
+    }
+    if (const uint32_t* avx10 = leaves.Regs(kAVX10Leaf, 0)) flags.SetAVX10Version(avx10[kRegEBX] & 0xFF);
+    flags.Finish();
+    record.m_featureFlags = flags;
+}
