@@ -15,7 +15,7 @@ std::string Size(uint64_t n) {
 char Letter(const char* letters, uint32_t value) { return value < std::strlen(letters) ? letters[value] : '!'; }
 }  // namespace
 
-std::string Brief(const CPUCacheData& c) {
+std::string Brief(const CacheDescription& c) {
     const uint32_t ways = c.GetAssociativity();
     return std::string(1, Letter("?TC", c.GetRole())) + std::to_string(c.GetLevel()) + Letter("?DIUTP", c.GetType()) +
            " " + (ways == kFullyAssociative ? std::string("f") : std::to_string(ways)) + "w " +

@@ -12,7 +12,7 @@
 // data, I instruction, U unified, T trace, P prefetch, ? unknown), ways (f:
 // fully associative), entry size and kind (L line, P page, u micro-op, ?
 // unknown), entries, size and sharers: "C2U 8w 64L x8192 256K s1".
-std::string Brief(const CPUCacheData& cache);
+std::string Brief(const CacheDescription& cache);
 std::vector<std::string> Briefs(const CPUData& cpu);
 
 // The cache record at a position of the list.

@@ -162,20 +162,10 @@ const DumpCase kCases[] = {
     // The 128M eDRAM is a level 4 leaf 4 cache: out of range, so level 0, and it takes the
     // place of the first descriptor leaf 2 left unrecognized (63 03 76 | FF | C1).
     {"GenuineIntel0040661_CrystalWell_CPUID.txt", 0, {6, 0x46, 1}, "Intel(R) Core(TM) i7-4770R CPU @ 3.20GHz", {},
-     {-1, -1, -1}, {}, {}, {-1, -1}, {}, 0, {}, -1, -1, true,
-     [](const CPUData& r, uint32_t) {
-         ASSERT_EQ(8u, r.m_caches.size());
-         const CPUCacheData& l4 = CacheAt(r, 0);
-         EXPECT_EQ(0u, l4.GetLevel());
-         EXPECT_EQ(uint64_t(128) << 20, l4.GetSize());
-         EXPECT_EQ(16u, l4.GetAssociativity());
-         EXPECT_EQ(16u, l4.GetNumEntries());  // line partitions
-         EXPECT_EQ(uint32_t(kRoleTLB), CacheAt(r, 1).GetRole());
-         EXPECT_EQ(0u, CacheAt(r, 2).GetSize());  // 76
-         EXPECT_EQ(0u, CacheAt(r, 3).GetSize());  // C1
-         EXPECT_EQ(3u, CacheAt(r, 7).GetLevel());
-         EXPECT_EQ(6u << 20, CacheAt(r, 7).GetSize());
-     }},
+     {-1, -1, -1}, {}, {}, {-1, -1},
+     {"C0U 16w 64? x16 128M s16", "T0D 4w 4KP x64 256K s0", "C0? 0w 0? x0 0 s0", "C0? 0w 0? x0 0 s0",
+      "C1D 8w 64? x1 32K s2", "C1I 8w 64? x1 32K s2", "C2U 8w 64? x1 256K s2", "C3U 12w 64? x1 6M s16"},
+     0, {}, -1, -1, true, nullptr},
 };
 
 class IntelDumps : public testing::TestWithParam<DumpCase> {};
@@ -257,6 +247,85 @@ TEST(IntelDumpReports, AlderLakeAndCrystalWellExplainWhatTheyTakeFromLeaf4) {
     EXPECT_EQ(1u, capture.Count("level < CPUCacheData::kNumDefinedLevels"));
     EXPECT_EQ(1u, capture.Count("CPUID(2) returned unrecognized cacheID of 63."));
     EXPECT_EQ(5u, capture.Count("CPUID(4) provided cache that CPUID(2) did not. Intel cache parse may need an update."));
+}
+
+// The current rules: leaf 4's caches (an L4 too), then the TLBs, trace cache and prefetch of leaf 2, sharing as
+// the L1 data cache; or where leaf 2 has 0xFE or no TLB, a TLB per page size (EBX[3:0] 4K 2M 4M 1G) of each leaf
+// 0x18 sub-leaf up to sub-leaf 0 EAX: EDX[4:0] 1 D 2 I 3 U 4,5 D, [7:5] level, [8] full, [25:14]+1 sharers,
+// EBX[31:16] ways x ECX sets. Edits (0: none): leaf 2 EAX, leaf 0x18 sub-leaf 0 EAX.
+struct CurrentCase {
+    const char* file;
+    uint32_t probe, leaf2Eax, leaf18Max;
+    uint64_t l4;
+    std::vector<std::string> caches, tlbs;
+};
+const std::vector<std::string> kAlderP = {"C1D 12w 64L x768 48K s2", "C1I 8w 64L x512 32K s2",
+                                          "C2U 10w 64L x20480 1280K s8", "C3U 8w 64L x131072 8M s64"};
+const std::vector<std::string> kAlderE = {"C1D 8w 64L x512 32K s2", "C1I 8w 64L x1024 64K s2",
+                                          "C2U 16w 64L x32768 2M s8", "C3U 8w 64L x131072 8M s64"};
+const std::vector<std::string> kAlderPLeaf18 = {"C0P 0w 0? x0 64 s2", "T1I 8w 4KP x256 1M s2",
+    "T1I 8w 2MP x32 64M s2", "T1I 8w 4MP x32 128M s2", "T1D fw 4KP x16 64K s2", "T1D fw 2MP x16 32M s2",
+    "T1D fw 4MP x16 64M s2", "T1D fw 1024MP x16 16384M s2", "T1D 4w 4KP x64 256K s2", "T1D 4w 2MP x32 64M s2",
+    "T1D 4w 4MP x32 128M s2", "T1D fw 1024MP x8 8192M s2", "T2U 8w 4KP x1024 4M s2", "T2U 8w 2MP x1024 2048M s2",
+    "T2U 8w 4MP x1024 4096M s2", "T2U 8w 4KP x1024 4M s2", "T2U 8w 1024MP x1024 1048576M s2"};
+const CurrentCase kCurrentCases[] = {
+    // 63 03 76 | FF B5 F0 | C1; leaf 4 L4 1C03C183-03C0F03F-1FFF: 16 ways, 16 partitions, 8192 sets.
+    {"GenuineIntel0040661_CrystalWell_CPUID.txt", 3, 0, 0, 128 << 20,
+     {"C1D 8w 64L x512 32K s2", "C1I 8w 64L x512 32K s2", "C2U 8w 64L x4096 256K s2", "C3U 12w 64L x98304 6M s16",
+      "C4U 16w 64L x2097152 128M s16"},
+     {"T0D 4w 2MP x32 64M s2", "T0D 4w 1024MP x4 4096M s2", "T0D 4w 4KP x64 256K s2", "T0I fw 2MP x8 16M s2",
+      "T0I 8w 4KP x64 256K s2", "C0P 0w 0? x0 64 s2", "T2U 8w 4KP x1024 4M s2"}},
+    // 5A 03 55 | E3 B0 F0 | 2C 21 CA 09: the cache descriptors give way to leaf 4.
+    {"GenuineIntel00106A2_Nehalem-DP_CPUID.txt", 2, 0, 0, 0,
+     {"C1D 8w 64L x512 32K s2", "C1I 4w 64L x512 32K s2", "C2U 8w 64L x4096 256K s2", "C3U 16w 64L x65536 4M s16"},
+     {"T0D 4w 2MP x32 64M s2", "T0D 4w 4KP x64 256K s2", "T0I fw 2MP x7 14M s2", "T0I 4w 4KP x128 512K s2",
+      "C0P 0w 0? x0 64 s2", "T2U 4w 4KP x512 2M s2"}},
+    // FF FE | F0 (performance cores): the two kinds of core list different TLBs.
+    {"GenuineIntel00906A4_AlderLakeP_01_CPUID.txt", 1, 0, 0, 0, kAlderP, kAlderPLeaf18},
+    {"GenuineIntel00906A4_AlderLakeP_01_CPUID.txt", 3, 0, 0, 0, kAlderE,
+     {"T1D fw 4KP x48 192K s1", "T2U 4w 4KP x2048 8M s1", "T2U 4w 2MP x2048 4096M s1", "T1I fw 4KP x64 256K s1",
+      "T2U fw 1024MP x8 8192M s1"}},
+    {"GenuineIntel00906A4_AlderLakeP_01_CPUID.txt", 3, 0, 2, 0, kAlderE,
+     {"T1D fw 4KP x48 192K s1", "T2U 4w 4KP x2048 8M s1", "T2U 4w 2MP x2048 4096M s1"}},
+    // No 0xFE and no TLB in leaf 2: leaf 0x18 all the same. A TLB in leaf 2 (03): leaf 0x18 unread.
+    {"GenuineIntel00906A4_AlderLakeP_01_CPUID.txt", 1, 0x00000001, 0, 0, kAlderP, kAlderPLeaf18},
+    {"GenuineIntel00906A4_AlderLakeP_01_CPUID.txt", 1, 0x00000301, 0, 0, kAlderP,
+     {"T0D 4w 4KP x64 256K s2", "C0P 0w 0? x0 64 s2"}},
+};
+
+TEST(IntelCurrentRules, CachesOfLeaf4AndTLBsOfLeaf2Or18) {
+    ReportCapture capture;
+    for (const CurrentCase& c : kCurrentCases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.probe) + " " + std::to_string(c.leaf2Eax));
+        LoadDump(c.file);
+        for (uint32_t p = 0, regs[4]; p < QuillSimNumProcessors(); ++p) {
+            if (c.leaf2Eax && QuillSimGetCPUID(p, 2, 0, regs)) QuillSimSetCPUID(p, 2, 0, c.leaf2Eax, regs[1], 0, 0);
+            if (c.leaf18Max && QuillSimGetCPUID(p, 0x18, 0, regs)) QuillSimSetCPUID(p, 0x18, 0, c.leaf18Max, 0, 0, 0);
+        }
+        QuillSimSetCurrentProcessor(c.probe);
+        for (uint32_t rules : {kQuillRulesCurrent, kQuillRulesClassic}) {
+            SetQuillDescriptionRules(rules);
+            capture.Clear();
+            MachinePtr machine(GetMachineDescription());
+            const auto* cpu = static_cast<CPUDescriptionExtended*>(machine->GetCPUDescriptionByIndex(c.probe));
+            std::vector<std::string> briefs;
+            for (uint32_t k = 0; const CacheDescription* cache = cpu->GetCache(k); ++k) {
+                briefs.push_back(Brief(*cache));
+                uint32_t mask = 0;  // the sharers' APIC ids agree above the bits that number them
+                while (mask + 1 < cache->GetNumSharing()) mask = mask * 2 + 1;
+                EXPECT_TRUE(rules == kQuillRulesClassic || (SharingIDs(cache).count(uint16_t(cpu->GetAPICID())) &&
+                            static_cast<const CacheDescriptionExtended*>(cache)->GetGroupID() == (cpu->GetAPICID() & ~mask)));
+            }
+            if (rules == kQuillRulesCurrent) {
+                std::vector<std::string> all = c.caches;
+                all.insert(all.end(), c.tlbs.begin(), c.tlbs.end());
+                EXPECT_EQ(all, briefs);
+                for (const CapturedReport& r : capture.Reports()) EXPECT_EQ(0, r.severity) << r.message;
+            }
+            // The classic rules know no level 4: the eDRAM is a cache of level 0 there.
+            EXPECT_EQ(rules == kQuillRulesCurrent ? c.l4 : 0, DataCacheSize(4));
+        }
+    }
 }
 
 }  // namespace

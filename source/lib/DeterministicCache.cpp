@@ -1,5 +1,6 @@
 #include "DeterministicCache.h"
 
+#include "DescriptionRules.h"
 #include "QuillPlatform.h"
 
 QUILL_REVISION("$Id: DeterministicCache.cpp $");
@@ -10,8 +11,13 @@ CPUCacheData MakeDeterministicCache(const RawCPUIDData& raw, uint32_t apicID) {
     if (raw.m_eax & (1u << 9)) cache.m_associativity = kFullyAssociative;
 
     const uint32_t level = (raw.m_eax >> 5) & 0x7;
-    QUILL_CHECK(level < CPUCacheData::kNumDefinedLevels, kSeverityCritical);
-    if (level < CPUCacheData::kNumDefinedLevels) cache.m_level = level;
+    if (UseCurrentRules()) {
+        QUILL_CHECK(level < CPUCacheData::kNumCurrentRulesLevels, kSeverityCritical);
+        if (level < CPUCacheData::kNumCurrentRulesLevels) cache.m_level = level;
+    } else {
+        QUILL_CHECK(level < CPUCacheData::kNumDefinedLevels, kSeverityCritical);
+        if (level < CPUCacheData::kNumDefinedLevels) cache.m_level = level;
+    }
 
     const uint32_t type = raw.m_eax & 0x1F;
     const bool validCacheType = type == kTypeData || type == kTypeInstruction || type == kTypeUnified;

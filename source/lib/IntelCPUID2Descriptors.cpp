@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <list>
+#include <utility>
 
 QUILL_REVISION("$Id: IntelCPUID2Descriptors.cpp $");
 
@@ -120,6 +121,29 @@ const CPUID2Descriptor kCPUID2Descriptors[] = {
 };
 const size_t kCPUID2DescriptorCount = sizeof(kCPUID2Descriptors) / sizeof(kCPUID2Descriptors[0]);
 
+// Same columns. Levels as the descriptors name them: 0 unless "2nd-level".
+const CPUID2Descriptor kCPUID2CurrentRulesDescriptors[] = {
+    {0x61, kRoleTLB, 0, kTypeInstruction, kFullyAssociative, kEntryPage, 4 * kK, 0, 0, 48, 192 * kK, 0},
+    {0x63, kRoleTLB, 0, kTypeData, 4, kEntryPage, 2 * kM, 4 * kM, 0, 32, 64 * kM, 0},
+    {0x63, kRoleTLB, 0, kTypeData, 4, kEntryPage, 1024 * kM, 0, 0, 4, uint64_t(4) << 30, 0},
+    {0x64, kRoleTLB, 0, kTypeData, 4, kEntryPage, 4 * kK, 0, 0, 512, 2 * kM, 0},
+    {0x6A, kRoleTLB, 0, kTypeData, 8, kEntryPage, 4 * kK, 0, 0, 64, 256 * kK, 0},
+    {0x6B, kRoleTLB, 0, kTypeData, 8, kEntryPage, 4 * kK, 0, 0, 256, 1 * kM, 0},
+    {0x6C, kRoleTLB, 0, kTypeData, 8, kEntryPage, 2 * kM, 4 * kM, 0, 128, 256 * kM, 0},
+    {0x6D, kRoleTLB, 0, kTypeData, kFullyAssociative, kEntryPage, 1024 * kM, 0, 0, 16, uint64_t(16) << 30, 0},
+    {0x76, kRoleTLB, 0, kTypeInstruction, kFullyAssociative, kEntryPage, 2 * kM, 4 * kM, 0, 8, 16 * kM, 0},
+    {0xA0, kRoleTLB, 0, kTypeData, kFullyAssociative, kEntryPage, 4 * kK, 0, 0, 32, 128 * kK, 0},
+    {0xB5, kRoleTLB, 0, kTypeInstruction, 8, kEntryPage, 4 * kK, 0, 0, 64, 256 * kK, 0},
+    {0xB6, kRoleTLB, 0, kTypeInstruction, 8, kEntryPage, 4 * kK, 0, 0, 128, 512 * kK, 0},
+    {0xC1, kRoleTLB, 2, kTypeUnified, 8, kEntryPage, 4 * kK, 2 * kM, 0, 1024, 4 * kM, 0},
+    {0xC2, kRoleTLB, 0, kTypeData, 4, kEntryPage, 4 * kK, 2 * kM, 0, 16, 64 * kK, 0},
+    {0xC3, kRoleTLB, 2, kTypeUnified, 6, kEntryPage, 4 * kK, 2 * kM, 0, 1536, 6 * kM, 0},
+    {0xC3, kRoleTLB, 2, kTypeUnified, 4, kEntryPage, 1024 * kM, 0, 0, 16, uint64_t(16) << 30, 0},
+    {0xC4, kRoleTLB, 0, kTypeData, 4, kEntryPage, 2 * kM, 4 * kM, 0, 32, 64 * kM, 0},
+};
+const size_t kCPUID2CurrentRulesDescriptorCount =
+    sizeof(kCPUID2CurrentRulesDescriptors) / sizeof(kCPUID2CurrentRulesDescriptors[0]);
+
 const CPUID2Descriptor* FindCPUID2Descriptor(uint8_t id) {
     for (const CPUID2Descriptor& row : kCPUID2Descriptors)
         if (row.id == id) return &row;
@@ -149,6 +173,17 @@ void FillFromRow(const CPUID2Descriptor& row, const CPUData& record, CPUCacheDat
     if (row.marks & kCPUID2Shared) cache.m_isShared = true;
 }
 
+void ReportUnrecognized(uint8_t id) {
+    char message[256];
+    std::snprintf(message, sizeof message, "CPUID(2) returned unrecognized cacheID of %02X.", static_cast<unsigned>(id));
+    QUILL_REPORT(kSeverityNote, message);
+}
+
+// What leaf 4 cannot tell.
+bool IsNonCache(const CPUID2Descriptor& row) {
+    return row.role == kRoleTLB || row.type == kTypeTrace || row.type == kTypePrefetch;
+}
+
 }  // namespace
 
 bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record) {
@@ -175,10 +210,7 @@ bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record) {
         if (const CPUID2Descriptor* row = FindCPUID2Descriptor(id)) {
             FillFromRow(*row, record, cache);
         } else {
-            char message[256];
-            std::snprintf(message, sizeof message, "CPUID(2) returned unrecognized cacheID of %02X.",
-                          static_cast<unsigned>(id));
-            QUILL_REPORT(kSeverityNote, message);
+            ReportUnrecognized(id);
         }
         cache.m_numSharing = record.m_maxLogicalPerPackage;
         // With leaf 4 the sharing data comes from there.
@@ -187,4 +219,34 @@ bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record) {
     }
     record.m_caches.splice(record.m_caches.end(), made);
     return noL2OrL3;
+}
+
+bool DecodeCPUID2NonCaches(uint32_t value, const CPUData& record, std::list<CPUCacheData>& out) {
+    if (value & 0x80000000u) return false;
+    bool useLeaf18 = false;
+    for (unsigned shift = 0; shift < 32; shift += 8) {
+        const uint8_t id = static_cast<uint8_t>(value >> shift);
+        // 0xFF says only that the caches are in leaf 4; the bytes after it
+        // still count.
+        if (id == kCPUID2Null || id == kCPUID2NoL2OrL3 || id == kCPUID2UseLeaf4) continue;
+        if (id == kCPUID2UseLeaf18) {
+            useLeaf18 = true;
+            continue;
+        }
+        bool known = false;
+        for (const auto& [rows, count] : {std::make_pair(kCPUID2Descriptors, kCPUID2DescriptorCount),
+                                          std::make_pair(kCPUID2CurrentRulesDescriptors,
+                                                         kCPUID2CurrentRulesDescriptorCount)}) {
+            for (size_t i = 0; i < count; ++i) {
+                if (rows[i].id != id) continue;
+                known = true;
+                if (!IsNonCache(rows[i])) continue;
+                CPUCacheData cache;
+                FillFromRow(rows[i], record, cache);
+                out.push_back(cache);
+            }
+        }
+        if (!known) ReportUnrecognized(id);
+    }
+    return useLeaf18;
 }

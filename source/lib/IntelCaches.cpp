@@ -1,7 +1,8 @@
-// The cache list of an Intel processor: leaf 2 descriptors first, then the
-// deterministic data of leaf 4 merged into them, replacing or supplementing
-// them where leaf 2 is wrong or silent, and a cross-check of the L2 against
-// leaf 0x80000006.
+// The cache list of an Intel processor by the classic rules: leaf 2
+// descriptors first, then the deterministic data of leaf 4 merged into them,
+// replacing or supplementing them where leaf 2 is wrong or silent, and a
+// cross-check of the L2 against leaf 0x80000006.
+#include "DescriptionRules.h"
 #include "DeterministicCache.h"
 #include "IntelCPUID2Descriptors.h"
 #include "IntelDataCollector.h"
@@ -97,6 +98,11 @@ bool IsRepairedByVLX(const CPUCacheData& cache) {
 void IntelDataCollector::CollectCaches(CPUData& record) {
     CacheList& caches = record.m_caches;
     const bool haveLeaf4 = FindLeaf(4) != nullptr;
+    if (haveLeaf4 && UseCurrentRules()) {
+        CollectCurrentRulesCaches(record);
+        NameByCacheSize(record);
+        return;
+    }
 
     // 1. Leaf 2, every repeat; AL (the repeat count) is no descriptor.
     bool noL2OrL3 = false;

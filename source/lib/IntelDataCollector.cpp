@@ -1,7 +1,10 @@
 #include "IntelDataCollector.h"
 
+#include "DescriptionRules.h"
+#include "DeterministicTLB.h"
 #include "Quill.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -156,10 +159,17 @@ bool IsLeafBTerminator(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 
 }  // namespace
 
 bool IntelDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
-    return NextLeafInRanges(kIntelLeafRanges, from, leaf);
+    const bool found = NextLeafInRanges(kIntelLeafRanges, from, leaf);
+    // The current rules read the TLBs of leaf 0x18 too.
+    if (UseCurrentRules() && from <= kLeafTLBParameters && (!found || *leaf > kLeafTLBParameters)) {
+        *leaf = kLeafTLBParameters;
+        return true;
+    }
+    return found;
 }
 
 bool IntelDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
+    if (leaf == kLeafTLBParameters) return !UseCurrentRules();
     if (!LeafInRanges(kIntelLeafRanges, leaf)) return true;
     if (leaf != 0xB) return false;
     // Leaf 0xB is read only from a multi-threading capable package that
@@ -196,6 +206,16 @@ void IntelDataCollector::CollectFunction(uint32_t leaf) {
             m_rawData.push_back(raw);
         }
         break;
+    case kLeafTLBParameters: {
+        // Sub-leaf 0 EAX is the last sub-leaf; those between may describe
+        // no TLB.
+        const uint32_t last = std::min(first.m_eax, kMaxLeaf18Subleaves - 1);
+        for (uint32_t subleaf = 1; subleaf <= last; ++subleaf) {
+            const RawCPUIDData raw = ExecuteLeaf(kLeafTLBParameters, subleaf);
+            if (IsDeterministicTLB(raw)) m_rawData.push_back(raw);
+        }
+        break;
+    }
     default:
         break;
     }

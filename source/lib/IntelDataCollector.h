@@ -21,6 +21,8 @@ public:
     // terminating sub-leaf. Leaf 2 needs none: its count is one byte.
     static constexpr uint32_t kMaxLeaf4Subleaves = 32;    // sub-leaves 0..31
     static constexpr uint32_t kMaxLeafBSubleaves = 16;    // sub-leaves 0..15
+    // Leaf 0x18 names its last sub-leaf in sub-leaf 0; parts list up to nine.
+    static constexpr uint32_t kMaxLeaf18Subleaves = 64;   // sub-leaves 0..63
 
     IntelDataCollector();
 
@@ -30,15 +32,21 @@ public:
     // Leaf 0xB, or leaf 1 and leaf 4 on older parts (IntelTopology.cpp).
     void CollectTopology(CPUData& record) override;
     // Leaf 2 descriptors merged with leaf 4 and checked against leaf
-    // 0x80000006, then the name by cache size (IntelCaches.cpp).
+    // 0x80000006, then the name by cache size (IntelCaches.cpp); under the
+    // current rules the caches of leaf 4 alone, where it is present.
     void CollectCaches(CPUData& record) override;
 
     bool IsReservedCPUIDFunc(uint32_t leaf) override;
     bool NextCandidateLeaf(uint32_t from, uint32_t* leaf) override;
-    // Also gathers the repeats of leaf 2 and the sub-leaves of leaves 4 and 0xB.
+    // Also gathers the repeats of leaf 2 and the sub-leaves of leaves 4, 0xB
+    // and (under the current rules) 0x18.
     void CollectFunction(uint32_t leaf) override;
 
 private:
+    // The current rules with leaf 4: its caches as they are, then the TLBs,
+    // trace cache and prefetch of leaf 2, or the TLBs of leaf 0x18 where
+    // leaf 2 defers to it or lists none (IntelCurrentCaches.cpp).
+    void CollectCurrentRulesCaches(CPUData& record);
     // Names a processor that neither the brand string nor the tables named,
     // from its second-level cache. Runs at the end of CollectCaches.
     void NameByCacheSize(CPUData& record);

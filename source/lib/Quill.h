@@ -26,6 +26,9 @@ enum : int32_t {
 class CPUCacheData final : public CacheDescriptionExtended {
 public:
     static constexpr uint32_t kNumDefinedLevels = 4;
+    // The current rules also know level 4: the eDRAM of some Haswell and
+    // Broadwell parts, which leaf 4 lists after the L3.
+    static constexpr uint32_t kNumCurrentRulesLevels = 5;
 
     CPUCacheData() = default;
     CPUCacheData(const CPUCacheData&) = default;
