@@ -80,6 +80,11 @@ QUILL_API uint16_t NumProcessorGroups(void);
 QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
 
+/* Extension beside the 23: the kind of core of a processor, one of the
+ * QUILL_CORE_TYPE_ values (QUILL_CORE_TYPE_NONE for a null pointer; see
+ * quill/Quill.h). */
+QUILL_API uint32_t GetCoreType(CPUDescription* cpu);
+
 /* Slot positions. */
 enum {
     kMachineSlotRelease = 0,

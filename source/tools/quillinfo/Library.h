@@ -32,6 +32,8 @@ struct QuillExports {
     decltype(&::DataCacheSize) DataCacheSize = nullptr;
     decltype(&::DataCacheEntrySize) DataCacheEntrySize = nullptr;
     decltype(&::DataCacheEntryType) DataCacheEntryType = nullptr;
+    // Beside the 23, null in a library without it.
+    decltype(&::GetCoreType) GetCoreType = nullptr;
 };
 
 // The processor group exports beside the 23 (a library without them has

@@ -92,6 +92,7 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
     p.maxLogicalPerPackage = c->GetMaxLogicalPerPackage();
     p.coresPerPackage = c->GetCoresPerPackage();
     p.threadsPerCore = c->GetThreadsPerCore();
+    if (q.GetCoreType) p.coreType = q.GetCoreType(c);
     if (const ProcessorFeatures* features = c->GetFeatures()) p.featureBits = features->Bits();
     for (uint32_t i = 0;; ++i) {
         CacheDescription* cache = c->GetCache(i);

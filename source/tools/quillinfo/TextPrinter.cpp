@@ -1,5 +1,6 @@
 #include "TextPrinter.h"
 
+#include "Names.h"
 #include "TextFormat.h"
 
 namespace quillinfo {
@@ -15,6 +16,7 @@ void PrintProcessor(std::ostream& out, const ProcessorSnapshot& p) {
     out << "  Counts:        " << Count(p.maxLogicalPerPackage, "logical processor", "logical processors")
         << " per package, " << Count(p.coresPerPackage, "core", "cores") << " per package, "
         << Count(p.threadsPerCore, "thread", "threads") << " per core\n";
+    if (const CoreTypeNames* kind = CoreTypeNamesOf(p.coreType)) out << "  Core type:     " << kind->name << "\n";
     PrintFeatures(out, p.featureBits, "  Features:      ");
     out << "  Caches and TLBs:";
     if (p.caches.empty()) out << " none reported";
