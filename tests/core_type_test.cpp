@@ -72,19 +72,20 @@ TEST(CoreTypes, EveryProcessorAsItsLeavesSayAndTheExportsOnHybridParts) {
     EXPECT_EQ(0u, GetCoreType(nullptr));
 }
 
-// Processors that differ in more than their kind: another stepping, or an L2
-// of another size among the performance cores. An unknown code: no kind, and
-// one warning in the process.
+// Processors that differ in more than their kind: efficiency cores of another
+// stepping, or an L2 of another size among the performance cores. An unknown
+// code: no kind, and one warning in the process.
 TEST(CoreTypes, OtherDifferencesStillWarnAndUnknownCodesAreReportedOnce) {
     ReportCapture capture;
     SetQuillDescriptionRules(kQuillRulesCurrent);
-    struct Edit { uint32_t processor, leaf, subleaf, reg, flip; };
-    for (const Edit& e : {Edit{5, 1, 0, 0, 0x1}, Edit{1, 4, 2, 2, 0x100}}) {
+    struct Edit { uint32_t first, last, leaf, subleaf, reg, flip; };
+    for (const Edit& e : {Edit{2, 5, 1, 0, 0, 0x1}, Edit{1, 1, 4, 2, 2, 0x100}}) {
         LoadDump("GenuineIntel00906A4_AlderLakeP_01_CPUID.txt");
-        uint32_t regs[4];
-        ASSERT_EQ(1, QuillSimGetCPUID(e.processor, e.leaf, e.subleaf, regs));
-        regs[e.reg] ^= e.flip;
-        QuillSimSetCPUID(e.processor, e.leaf, e.subleaf, regs[0], regs[1], regs[2], regs[3]);
+        for (uint32_t p = e.first, regs[4]; p <= e.last; ++p) {
+            ASSERT_EQ(1, QuillSimGetCPUID(p, e.leaf, e.subleaf, regs));
+            regs[e.reg] ^= e.flip;
+            QuillSimSetCPUID(p, e.leaf, e.subleaf, regs[0], regs[1], regs[2], regs[3]);
+        }
         capture.Clear();
         MaxCoresPerPackage();
         EXPECT_EQ(1u, capture.CountWithSeverity(kAsymmetric, 2)) << e.leaf;
