@@ -98,5 +98,6 @@ TEST(CoreTypes, OtherDifferencesStillWarnAndUnknownCodesAreReportedOnce) {
     EXPECT_EQ('-', Kind(MachinePtr(GetMachineDescription())->GetCPUDescriptionByIndex(2)));
     EXPECT_EQ(1u, capture.CountWithSeverity(
                       "Intel: Unrecognized core type in CPUID(0x1A). Describing the processor without one.", 1));
-    EXPECT_EQ(0u, capture.Count("AMD: Unrecognized core type in CPUID(0x80000026). Describing the processor without one."));
+    EXPECT_EQ(0u, capture.Count("AMD: Unrecognized core type in CPUID(0x80000026). Describing the processor without "
+                                "one."));
 }

@@ -46,8 +46,8 @@ if len(drawn) != len(set(drawn)) or set(drawn) != expected:
 # Each core drawn with its kind, the legend with the kinds drawn; a cache that its package's other
 # processors do not share is one bar wherever its cores fit one row (156 pixels a core and more).
 kinds = {(p["packageId"], p["coreId"]): p["coreType"] for p in doc["processors"]}
-if {(int(c.get("data-package")), int(c.get("data-core"))): c.get("data-core-type") for c in groups(svg, "core")} != kinds \
-        or {e.get("data-core-type") for e in groups(svg, "legend-entry")} != set(kinds.values()) - {None}:
+drawn = {(int(c.get("data-package")), int(c.get("data-core"))): c.get("data-core-type") for c in groups(svg, "core")}
+if drawn != kinds or {e.get("data-core-type") for e in groups(svg, "legend-entry")} != set(kinds.values()) - {None}:
     problems.append("kinds drawn differ from %s" % kinds)
 for cache in groups(svg, "cache"):
     ps = [p for p in doc["processors"] if str(p["initialApicId"]) in cache.get("data-sharing").split()]

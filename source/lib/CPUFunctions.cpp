@@ -154,7 +154,8 @@ QUILL_API bool HyperThreaded() {
     return ReadCurrentProcessor<bool>(false, [](const CPUData& cpu, const MachineInfo* hybrid) {
         if (!hybrid) return static_cast<bool>(*cpu.GetFeatures() & Feature::HT);
         const std::list<CPUData>& records = hybrid->Records();
-        return std::any_of(records.begin(), records.end(), [](const CPUData& r) { return r.m_features.Has(Feature::HT); });
+        return std::any_of(records.begin(), records.end(),
+                           [](const CPUData& record) { return record.m_features.Has(Feature::HT); });
     });
 }
 

@@ -214,7 +214,9 @@ bool MachineInfo::IsHybrid() const {
     uint32_t kinds = 0;
     for (const CPUData& record : m_quills) {
         const uint32_t type = record.GetCoreType();
-        if (type == QUILL_CORE_TYPE_NONE || !SamePart(record, m_quills.front())) return false;
+        if (type == QUILL_CORE_TYPE_NONE || type > QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY ||
+            !SamePart(record, m_quills.front()))
+            return false;
         if (firstOfType[type] == nullptr) {
             firstOfType[type] = &record;
             ++kinds;

@@ -68,7 +68,9 @@ struct ProcessorGroup {
     std::vector<uint32_t> indices;
 };
 
-// "Processors 0-3", or with a kind of core "Efficiency cores, processors 2-9".
+// "Processors 0-3", or with a kind of core "Efficiency cores, processors 2-9";
+// the name of the cores' microarchitecture, where the library gives one,
+// belongs after a colon.
 std::string GroupHeading(const ProcessorGroup& group) {
     const bool one = group.indices.size() == 1;
     const CoreTypeNames* kind = CoreTypeNamesOf(group.coreType);

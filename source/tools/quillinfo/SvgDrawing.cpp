@@ -119,7 +119,8 @@ std::string SvgPicture::Subtitle() const {
                        Count(m_layout.Packages().size(), "package", "packages") + "; hypervisor: ";
     std::set<std::string> hypervisors;
     for (const ProcessorSnapshot& p : s.processors) hypervisors.insert(HypervisorText(p.hypervisor));
-    for (auto i = hypervisors.begin(); i != hypervisors.end(); ++i) text += (i == hypervisors.begin() ? "" : " / ") + *i;
+    for (auto i = hypervisors.begin(); i != hypervisors.end(); ++i)
+        text += (i == hypervisors.begin() ? "" : " / ") + *i;
     if (s.rules == kCurrentRules) text += "; current rules";
     if (!s.replayFile.empty()) text += "; replayed from " + s.replayFile;
     return text;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace quillinfo {
@@ -25,9 +26,9 @@ void WriteSvg(const MachineSnapshot& snapshot, std::ostream& out) {
         height += pictures.back()->Height();
     }
     SvgPicture::WriteHeader(out, width, height);
-    out << "<title>" << SvgEscape(std::to_string(snapshot.groups.size()) + " processor groups, " +
-                                  Count(snapshot.numLogicalProcessorsAllGroups, "logical processor", "logical processors"))
-        << "</title>\n";
+    const std::string title = std::to_string(snapshot.groups.size()) + " processor groups, " +
+                              Count(snapshot.numLogicalProcessorsAllGroups, "logical processor", "logical processors");
+    out << "<title>" << SvgEscape(title) << "</title>\n";
     int y = 0;
     for (size_t i = 0; i < pictures.size(); ++i) {
         out << "<svg class=\"group\" data-group=\"" << snapshot.groups[i].group << "\" x=\"0\" y=\"" << y
