@@ -17,6 +17,7 @@ list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMach
 list(APPEND expected GetCPUSignature GetCPUIndexInGroup)
 list(APPEND expected HasCPUFeature IsCPUFeatureUsable GetCPUFeatureLevel GetAVX10Version GetCPUFeatureName
   IsFeatureUsableEverywhere)
+list(APPEND expected GetCoreType)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")

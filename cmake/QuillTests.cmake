@@ -88,12 +88,15 @@ if(TARGET quillinfo)
            $<TARGET_FILE:quillinfo> ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD_Zen5_2cpu_under_hypervisor.txt
            ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD0870F10_K17_Matisse_CPUID2.txt
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel0050671_KnightsLanding_CPUID.txt)
-  # --svg against --json of the same run, rendered by rsvg-convert: 1, 2, 6 and 48 processors.
+  # --svg against --json of the same run, rendered by rsvg-convert: 1, 2, 6 and 48 processors, and
+  # hybrid parts of three kinds of core and of clusters.
   add_test(NAME quillinfo.svg COMMAND bash ${CMAKE_SOURCE_DIR}/tests/quillinfo_svg.sh $<TARGET_FILE:quillinfo>
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel0000480_486_CPUID.txt
            ${CMAKE_SOURCE_DIR}/tests/data/AuthenticAMD_Zen5_2cpu_under_hypervisor.txt
            ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00906A4_AlderLakeP_01_CPUID.txt
-           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00306E3_IvyBridgeEP_CPUID.txt)
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00306E3_IvyBridgeEP_CPUID.txt
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00A06A4_MeteorLake_10_CPUID.txt
+           ${CMAKE_SOURCE_DIR}/tests/data/GenuineIntel00B0671_RaptorLake_02_CPUID.txt)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     string(JOIN " " quill_runner ${CMAKE_CROSSCOMPILING_EMULATOR})
     set_tests_properties(quillinfo.replay quillinfo.replay_all quillinfo.roundtrip quillinfo.svg PROPERTIES

@@ -317,13 +317,13 @@ size_t Stored(const IntelDataCollector& collector, uint32_t leaf) {
 // every leaf: the walks skip the reserved stretches, and the standard range
 // runs on through the extended leaves, which are then read again.
 TEST(IntelLeafPolicy, LeavesGatheredAndTheirCost) {
-    const std::string kLow = "1.0 2.0 4.0 4.1 ", kB = "B.0 B.1 ",
+    const std::string kLow = "1.0 2.0 4.0 4.1 7.0 ", kB = "B.0 B.1 ",
                       kHigh = "80000001.0 80000002.0 80000003.0 80000004.0 80000006.0 80000008.0 ";
     struct Case { uint32_t maxLeaf, leaf1Edx; bool emptyB; std::string leaves; uint32_t executions; };
-    // Leaf 0 twice, 1, 2, three of 4, the 0xB probe, three of 0xB, 0x80000000, six extended.
-    for (const Case& c : {Case{0xD, kMT, false, kLow + kB + kHigh, 18}, {0xD, 0, false, kLow + kHigh, 14},
-                          {0xD, kMT, true, kLow + kHigh, 15},
-                          {0xFFFFFFFF, kMT, false, kLow + kB + "80000000.0 " + kHigh + kHigh, 25}}) {
+    // Leaf 0 twice, 1, 2, three of 4, 7, the 0xB probe, three of 0xB, 0x80000000, six extended.
+    for (const Case& c : {Case{0xD, kMT, false, kLow + kB + kHigh, 19}, {0xD, 0, false, kLow + kHigh, 15},
+                          {0xD, kMT, true, kLow + kHigh, 16},
+                          {0xFFFFFFFF, kMT, false, kLow + kB + "1A.0 80000000.0 " + kHigh + kHigh, 27}}) {
         SCOPED_TRACE(c.leaves);
         ReportCapture capture;
         MakeIntel(c.maxLeaf, 0x000106A5, 0, 0, c.leaf1Edx);
@@ -366,7 +366,7 @@ TEST(IntelLeafPolicy, RepeatsAndSubleafWalksAreBounded) {
     EXPECT_EQ(20u, Stored(collector, 2));
     EXPECT_EQ(IntelDataCollector::kMaxLeaf4Subleaves, leaf4);
     EXPECT_EQ(IntelDataCollector::kMaxLeafBSubleaves, leafB);
-    EXPECT_EQ(73u, QuillSimCPUIDCount());  // 0 twice, 1, 20 of 2, 32 of 4, the probe, 16 of 0xB, 0x80000000
+    EXPECT_EQ(74u, QuillSimCPUIDCount());  // 0 twice, 1, 20 of 2, 32 of 4, 7, the probe, 16 of 0xB, 0x80000000
 
     SetLeaf2(0x00302C00);  // an AL of 0 reads leaf 2 once
     IntelDataCollector once;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # quillinfo --svg against --json of the same run, here and on replayed dumps:
-# every processor once, inside its core and package, with its APIC id; every
-# distinct cache once with its level, type, size and sharers, its bars under
-# exactly the processors sharing it; rsvg-convert draws it at its size.
+# every processor once, inside its core and package, with its APIC id; each
+# core with its kind, listed in the legend; every distinct cache once with its
+# level, type, size and sharers, its bars under exactly the processors sharing
+# it, in one row where they fit; rsvg-convert draws it at its size.
 #   quillinfo_svg.sh QUILLINFO DUMP...
 usage="DUMP..."
 . "$(dirname "$0")/lib.sh"
@@ -42,6 +43,20 @@ for cache in groups(svg, "cache"):
         problems.append("cache %s covers processors %s" % (drawn[-1], sorted(covered)))
 if len(drawn) != len(set(drawn)) or set(drawn) != expected:
     problems.append("caches drawn %s, described %s" % (sorted(drawn), sorted(expected)))
+# Each core drawn with its kind, the legend with the kinds drawn; a cache that its package's other
+# processors do not share is one bar wherever its cores fit one row (156 pixels a core and more).
+kinds = {(p["packageId"], p["coreId"]): p["coreType"] for p in doc["processors"]}
+drawn = {(int(c.get("data-package")), int(c.get("data-core"))): c.get("data-core-type") for c in groups(svg, "core")}
+if drawn != kinds or {e.get("data-core-type") for e in groups(svg, "legend-entry")} != set(kinds.values()) - {None}:
+    problems.append("kinds drawn differ from %s" % kinds)
+for cache in groups(svg, "cache"):
+    ps = [p for p in doc["processors"] if str(p["initialApicId"]) in cache.get("data-sharing").split()]
+    cores = {(p["packageId"], p["coreId"]): 0 for p in ps}
+    for p in ps: cores[p["packageId"], p["coreId"]] += 1
+    width = sum(max(156, 68 * n - 4) + 24 for n in cores.values()) - 8
+    whole = sum(p["packageId"] == ps[0]["packageId"] for p in doc["processors"])
+    if len(ps) < whole and width <= 1100 and len(cache.findall(NS + "rect")) != 1:
+        problems.append("cache %s cut into rows" % cache.get("data-sharing"))
 if int(svg.get("width")) > 1200:
     problems.append("the picture is %s pixels wide" % svg.get("width"))
 sys.exit("\n".join("  " + p for p in problems[:10]) or None)

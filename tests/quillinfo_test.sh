@@ -50,6 +50,7 @@ processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, fam
                  stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
                  maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
                  flags=[str], notUsable=[str], x86_64Level=5, avx10Version=U8,
+                 coreType=({"performance", "efficiency", "low-power efficiency"},),
                  caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
 levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
@@ -102,6 +103,11 @@ expect "the text does not list a report with its count and processors" \
 expect "the flags are not v3 with avx2 and without avx512f, all usable" is "$tmp/first.json" True \
     'all((p["x86_64Level"], "avx2" in p["flags"], "avx512f" in p["flags"], p["notUsable"], p["avx10Version"])
          == (3, True, False, [], 0) for p in d["processors"])'
+# Leaf 7 EDX bit 15 set, leaf 0x1A EAX 0x40000001 on processors 0-1, 0x20000001 on 2-5, under either rules.
+kinds='[p["coreType"][0] for p in d["processors"]]'
+expect "the core types are not PPEEEE" is "$tmp/first.json" "['p', 'p', 'e', 'e', 'e', 'e']" "$kinds"
+run --replay "$dump" --json --rules current
+expect "--rules current: the core types are not PPEEEE" is "$tmp/out" "['p', 'p', 'e', 'e', 'e', 'e']" "$kinds"
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -122,9 +128,9 @@ status 2 --replay "$zen2" --rules newest
 
 # The text: a summary, and every processor in full with --all.
 status 0 --replay "$dump"
-for line in '^System' '^Processors 0-1 ' '^Processor ids' '^Reports of the library' \
-    'Family/model/stepping: 6 / 154 / 4 .*leaf 1' '^Feature flags (all processors)' '^  Flags:  *3dnowprefetch abm ' \
-    '^  x86-64 level: v3$'; do expect "the text lacks $line" grep -q "$line" "$tmp/out"; done
+for line in '^System' '^Performance cores, processors 0-1 ' '^Efficiency cores, processors 2-5 ' '^Processor ids' \
+    '^Reports of the library' 'Family/model/stepping: 6 / 154 / 4 .*leaf 1' '^Feature flags (all processors)' \
+    '^  Flags:  *3dnowprefetch abm ' '^  x86-64 level: v3$'; do expect "the text lacks $line" grep -q "$line" "$tmp/out"; done
 expect "the summary prints the L3 cache more than once" test "$(grep -c 'L3 unified cache' "$tmp/out")" -eq 1
 cp "$tmp/out" "$tmp/summary.txt"
 status 0 --replay "$dump" --all

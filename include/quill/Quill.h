@@ -14,8 +14,8 @@
 //     and CollectByScheduling, and the CPUDescription slot
 //     GetHypervisorDescription;
 //   - the counts read from the topology cache: the MachineDescription slot
-//     GetNumPackages and the CPUDescription slots GetMaxLogicalPerPackage,
-//     GetCoresPerPackage and GetThreadsPerCore.
+//     GetNumPackages, the CPUDescription slots GetMaxLogicalPerPackage,
+//     GetCoresPerPackage and GetThreadsPerCore, and GetCoreType.
 // A description, with everything reached from it, is used by one thread at a
 // time. Every other call may be made at any time from any thread, while
 // another thread collects too: the settings (SetQuillDescriptionRules,
@@ -125,6 +125,16 @@ QUILL_API const char* GetCPUFeatureName(uint32_t index);
 // describes them all, as GetMachineDescription does (every processor group),
 // so it collects.
 QUILL_API bool IsFeatureUsableEverywhere(const char* name);
+// Extension beside the 23: the kind of core of a processor described by the
+// library, one of the QUILL_CORE_TYPE_ values of quill/QuillTypes.h, the same
+// under either description rules. Intel parts that say they are hybrid (leaf
+// 7 EDX bit 15) name it in leaf 0x1A, AMD parts of heterogeneous cores in
+// leaf 0x80000026; an Intel efficiency core of family 6 with fewer leaf 4
+// caches than the processor with the most described so far (Meteor Lake's
+// and Lunar Lake's low-power island, outside the L3) is a low-power one.
+// Everything else, and a null pointer, gives QUILL_CORE_TYPE_NONE. Reads the
+// topology learnt, like the counts above.
+QUILL_API uint32_t GetCoreType(CPUDescription* cpu);
 }
 
 #endif

@@ -99,6 +99,10 @@ QUILL_API uint32_t GetCPUFeatureLevel(CPUDescription* cpu);
 QUILL_API uint32_t GetAVX10Version(CPUDescription* cpu);
 QUILL_API const char* GetCPUFeatureName(uint32_t index);
 QUILL_API bool IsFeatureUsableEverywhere(const char* name);
+/* Extension beside the 23: the kind of core of a processor, one of the
+ * QUILL_CORE_TYPE_ values (QUILL_CORE_TYPE_NONE for a null pointer; see
+ * quill/Quill.h). */
+QUILL_API uint32_t GetCoreType(CPUDescription* cpu);
 
 /* Slot positions. */
 enum {

@@ -52,6 +52,15 @@ enum {
  * beside the 23 exports): the classic rules are the default. */
 enum { kQuillRulesClassic = 0, kQuillRulesCurrent = 1 };
 
+/* The kind of core a logical processor is, from GetCoreType (an extension
+ * beside the 23 exports): hybrid parts hold cores of several kinds. */
+enum {
+    QUILL_CORE_TYPE_NONE = 0, /* not a hybrid part, or the kind is not known */
+    QUILL_CORE_TYPE_PERFORMANCE = 1,
+    QUILL_CORE_TYPE_EFFICIENCY = 2,
+    QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY = 3 /* outside the package's last-level cache */
+};
+
 /* Hypervisor vendors (leaf 0x40000000 signature). */
 typedef uint32_t HypervisorVendorID;
 enum {

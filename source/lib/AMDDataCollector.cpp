@@ -1,5 +1,6 @@
 #include "AMDDataCollector.h"
 
+#include "CoreType.h"
 #include "DescriptionRules.h"
 #include "Quill.h"
 #include "QuillPlatform.h"
@@ -46,12 +47,14 @@ constexpr LeafRange kAMDLeaves[] = {
     {0x80000000, 0x80000008},
     {0x8000000A, 0x8000000A},
     {0x80000019, 0x80000019},
+    {0x80000026, 0x80000026},  // sub-leaf 0: the core type
 };
 // Under the current rules also the cache and topology leaves of the
 // topology extensions, and leaf 0xB, whose x2APIC id checks theirs.
 constexpr LeafRange kAMDCurrentRulesLeaves[] = {
     {0x00000000, 0x00000001}, {0x0000000B, 0x0000000B}, {0x80000000, 0x80000008},
     {0x8000000A, 0x8000000A}, {0x80000019, 0x80000019}, {0x8000001D, 0x8000001E},
+    {0x80000026, 0x80000026},
 };
 
 constexpr uint32_t kLeafExtendedFeatures = 0x80000001;
@@ -115,6 +118,7 @@ void AMDDataCollector::CollectIdentification(CPUData& record) {
     record.m_brandIndex = static_cast<uint8_t>(leaf1->m_ebx & 0xFF);
     record.m_initialAPICID = static_cast<uint8_t>(leaf1->m_ebx >> 24);
     record.m_apicID = record.m_initialAPICID;
+    record.m_coreType = DecodeAMDCoreType(FindLeaf(0x80000026, 0));
 }
 
 void AMDDataCollector::CollectFeatures(CPUData& record) {

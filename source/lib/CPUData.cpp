@@ -44,6 +44,8 @@ void CPUData::Reset() {
     m_affinityMask = 1;
     m_topologyGroup = AddressedGroup();
     m_featureFlags = CPUFeatureFlags();
+    m_coreType = QUILL_CORE_TYPE_NONE;
+    m_leaf4Caches = 0;
 }
 
 void CPUData::Release() {
@@ -82,6 +84,15 @@ const CPUCacheData* CPUData::FindDataCache(uint32_t level) const {
             if (cache.m_role == kRoleCache && cache.m_level == level && cache.m_type == wanted) return &cache;
     }
     return nullptr;
+}
+
+uint32_t CPUData::GetCoreType() const {
+    // The low-power island of Meteor Lake, Lunar Lake and later sits outside
+    // the L3 that every other core of the package lists in leaf 4.
+    if (m_coreType == QUILL_CORE_TYPE_EFFICIENCY && m_vendor->id == kVendorIntel && m_family == 6 &&
+        m_leaf4Caches < TopologyCache::ForGroup(m_topologyGroup).MostLeaf4Caches())
+        return QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY;
+    return m_coreType;
 }
 
 CacheDescription* CPUData::GetDataCache(uint32_t level) const {

@@ -3,10 +3,12 @@
 
 #include "CPUFunctions.h"
 #include "CollectionScope.h"
+#include "DescriptionRules.h"
 #include "MachineInfo.h"
 #include "QuillPlatform.h"
 #include "RawCPUIDData.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -32,7 +34,10 @@ struct MachineHolder {
 
 // Builds a machine description, warns when its processors differ, and reads
 // one value from the description of the processor the thread is on; all of
-// it one collection.
+// it one collection. Under the current rules a hybrid machine, whose
+// processors differ only in their core type (MachineInfo::IsHybrid), is no
+// machine to warn about: `read` gets it to answer for the whole machine
+// where the question is about the machine, and null otherwise.
 template <typename T, typename Read>
 T ReadCurrentProcessor(T fallback, Read read) {
     try {
@@ -41,21 +46,32 @@ T ReadCurrentProcessor(T fallback, Read read) {
         holder.machine = new (std::nothrow) MachineInfo();
         MachineInfo* machine = holder.machine;
         if (!machine) return fallback;
-        QUILL_CHECK(machine->GetIsSymmetric(), kSeverityError);
+        const bool hybrid = !machine->GetIsSymmetric() && UseCurrentRules() && machine->IsHybrid();
+        QUILL_CHECK_MSG(machine->GetIsSymmetric() || hybrid, kSeverityError, "machine->GetIsSymmetric()");
         const CPUDescription* cpu = machine->GetCPUDescription(kCurrentProcessor);
-        return cpu ? read(*cpu) : fallback;
+        return cpu ? read(static_cast<const CPUData&>(*cpu), hybrid ? machine : nullptr) : fallback;
     } catch (...) {
         return fallback;
     }
 }
 
-// Reads one value from the data cache of a level of the current processor.
+// Reads one value from the data cache of a level of the current processor,
+// hybrid or not.
 template <typename T, typename Read>
 T ReadDataCache(uint32_t level, Read read) {
-    return ReadCurrentProcessor<T>(0, [&](const CPUDescription& cpu) -> T {
+    return ReadCurrentProcessor<T>(0, [&](const CPUData& cpu, const MachineInfo*) -> T {
         const CacheDescription* cache = cpu.GetDataCache(level);
         return cache ? read(*cache) : 0;
     });
+}
+
+// The most threads a performance core of a hybrid machine runs; 0 without
+// performance cores.
+uint8_t PerformanceThreadsPerCore(const MachineInfo& machine) {
+    uint8_t most = 0;
+    for (const CPUData& record : machine.Records())
+        if (record.GetCoreType() == QUILL_CORE_TYPE_PERFORMANCE) most = std::max(most, record.GetThreadsPerCore());
+    return most;
 }
 }  // namespace
 
@@ -123,18 +139,32 @@ QUILL_API uint32_t NumPackages() {
     }
 }
 
+// On a hybrid machine: the cores of the package as the topology learnt them,
+// where each processor's own count follows from its own kind of core.
 QUILL_API uint8_t MaxCoresPerPackage() {
-    return ReadCurrentProcessor<uint8_t>(1, [](const CPUDescription& cpu) { return cpu.GetCoresPerPackage(); });
-}
-
-QUILL_API bool HyperThreaded() {
-    return ReadCurrentProcessor<bool>(false, [](const CPUDescription& cpu) {
-        return static_cast<bool>(*cpu.GetFeatures() & Feature::HT);
+    return ReadCurrentProcessor<uint8_t>(1, [](const CPUData& cpu, const MachineInfo* hybrid) {
+        if (!hybrid) return cpu.GetCoresPerPackage();
+        return static_cast<uint8_t>(
+            TopologyCache::ForGroup(cpu.m_topologyGroup).CountCoresInPackage(cpu.m_packageID));
     });
 }
 
+// On a hybrid machine: whether any core runs more than one thread.
+QUILL_API bool HyperThreaded() {
+    return ReadCurrentProcessor<bool>(false, [](const CPUData& cpu, const MachineInfo* hybrid) {
+        if (!hybrid) return static_cast<bool>(*cpu.GetFeatures() & Feature::HT);
+        const std::list<CPUData>& records = hybrid->Records();
+        return std::any_of(records.begin(), records.end(),
+                           [](const CPUData& record) { return record.m_features.Has(Feature::HT); });
+    });
+}
+
+// On a hybrid machine: the threads of its performance cores.
 QUILL_API uint8_t LogicalProcessorsPerCore() {
-    return ReadCurrentProcessor<uint8_t>(1, [](const CPUDescription& cpu) { return cpu.GetThreadsPerCore(); });
+    return ReadCurrentProcessor<uint8_t>(1, [](const CPUData& cpu, const MachineInfo* hybrid) {
+        const uint8_t performance = hybrid ? PerformanceThreadsPerCore(*hybrid) : 0;
+        return performance != 0 ? performance : cpu.GetThreadsPerCore();
+    });
 }
 
 QUILL_API uint64_t DataCacheSize(uint32_t level) {

@@ -2,6 +2,7 @@
 
 #include "DescriptionRules.h"
 #include "DeterministicTLB.h"
+#include "CoreType.h"
 #include "Quill.h"
 
 #include <algorithm>
@@ -75,7 +76,9 @@ namespace {
 const LeafRange kIntelLeafRanges[] = {
     {0x00000000, 0x00000002},
     {0x00000004, 0x00000004},
+    {0x00000007, 0x00000007},  // sub-leaf 0: the hybrid bit
     {0x0000000B, 0x0000000B},
+    {0x0000001A, 0x0000001A},  // the core type
     {0x80000000, 0x80000004},
     {0x80000006, 0x80000006},
     {0x80000008, 0x80000008},
@@ -233,6 +236,9 @@ void IntelDataCollector::CollectIdentification(CPUData& record) {
     record.m_brandIndex = static_cast<uint8_t>(leaf1->m_ebx & 0xFF);
     record.m_initialAPICID = static_cast<uint8_t>(leaf1->m_ebx >> 24);
     record.m_apicID = record.m_initialAPICID;
+    record.m_coreType = DecodeIntelCoreType(FindLeaf(0x7, 0), FindLeaf(0x1A, 0));
+    for (const RawCPUIDData& raw : m_rawData)
+        if (raw.m_func == 0x4) ++record.m_leaf4Caches;
 }
 
 void IntelDataCollector::CollectFeatures(CPUData& record) {

@@ -49,12 +49,17 @@ struct SharingNode {
     uint16_t id;
 };
 
+// Whether two processors are one part: vendor, signature, brand index and
+// logical processors per package.
+bool SamePart(const CPUData& a, const CPUData& b) {
+    return a.GetVendorID() == b.GetVendorID() && a.m_family == b.m_family && a.m_model == b.m_model &&
+           a.m_stepping == b.m_stepping && a.m_brandIndex == b.m_brandIndex &&
+           a.m_maxLogicalPerPackage == b.m_maxLogicalPerPackage;
+}
+
 // Whether two processors are alike for the symmetry test.
 bool Alike(const CPUData& a, const CPUData& b) {
-    if (a.GetVendorID() != b.GetVendorID()) return false;
-    if (a.m_family != b.m_family || a.m_model != b.m_model || a.m_stepping != b.m_stepping ||
-        a.m_brandIndex != b.m_brandIndex || a.m_maxLogicalPerPackage != b.m_maxLogicalPerPackage ||
-        a.m_coresPerPackage != b.m_coresPerPackage || a.m_threadsPerCore != b.m_threadsPerCore)
+    if (!SamePart(a, b) || a.m_coresPerPackage != b.m_coresPerPackage || a.m_threadsPerCore != b.m_threadsPerCore)
         return false;
     if (HasFeature(a, Feature::HT) != HasFeature(b, Feature::HT)) return false;
     for (uint32_t level = 1; level <= 3; ++level) {
@@ -186,6 +191,36 @@ bool MachineInfo::ComputeIsSymmetric() const {
     if (m_quills.empty()) return true;
     const CPUData& first = m_quills.front();
     return std::all_of(m_quills.begin(), m_quills.end(), [&](const CPUData& other) { return Alike(first, other); });
+}
+
+// A hybrid machine holds cores of several kinds in one part, and a core's
+// kind decides its caches, its TLBs and how many threads it runs: Alder
+// Lake's performance cores run two threads each over a 1.25 MiB L2, its
+// efficiency cores one each over a 2 MiB L2 for four of them; Meteor Lake's
+// low-power cores have no L3; leaf 0xB's core-level count over a core's own
+// thread count gives different cores per package on either kind. So the
+// processors of a hybrid machine differ only in core type when every one of
+// them has a core type, there are at least two kinds, the processors of one
+// kind are alike (the symmetry test), and processors of different kinds are
+// one part (SamePart: vendor, family, model, stepping, brand index and
+// logical processors per package). Their threads per core, the cores per
+// package derived from them, hyper-threading and their caches may differ.
+bool MachineInfo::IsHybrid() const {
+    const CPUData* firstOfType[QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY + 1] = {};
+    uint32_t kinds = 0;
+    for (const CPUData& record : m_quills) {
+        const uint32_t type = record.GetCoreType();
+        if (type == QUILL_CORE_TYPE_NONE || type > QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY ||
+            !SamePart(record, m_quills.front()))
+            return false;
+        if (firstOfType[type] == nullptr) {
+            firstOfType[type] = &record;
+            ++kinds;
+        } else if (!Alike(*firstOfType[type], record)) {
+            return false;
+        }
+    }
+    return kinds > 1;
 }
 
 CPUData* MachineInfo::FindByIdentity(uint32_t id) {

@@ -29,6 +29,11 @@ public:
     uint32_t GetNumCollected() const override { return static_cast<uint32_t>(m_quills.size()); }
     uint32_t CollectByScheduling(uint8_t attempts) override;
 
+    // The processors differ only in their core type (see MachineInfo.cpp).
+    bool IsHybrid() const;
+    // The stored descriptions, in order.
+    const std::list<CPUData>& Records() const { return m_quills; }
+
 private:
     // Up to four passes over the processors; the result of the latest
     // collection.

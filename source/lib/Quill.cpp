@@ -97,6 +97,7 @@ int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
 }  // namespace
 
 void EnterTopology(CPUData& record) {
+    TopologyCache::Instance().EnterLeaf4Caches(record.m_leaf4Caches);
     record.m_packageID = TopologyCache::Instance().EnterTopology(
         record.m_apicID, record.m_packageID, record.m_coreID, record.m_smtID,
         static_cast<bool>(record.m_features & Feature::MT));

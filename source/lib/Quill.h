@@ -116,6 +116,10 @@ public:
 
     // The data cache of a level, as a record of this processor.
     const CPUCacheData* FindDataCache(uint32_t level) const;
+    // The kind of core (QUILL_CORE_TYPE_...): the collected one, but an
+    // Intel efficiency core of family 6 with fewer leaf 4 caches than the
+    // processor with the most in the topology cache is a low-power one.
+    uint32_t GetCoreType() const;
 
     bool m_deleteOnRelease;
     uint32_t m_descriptionCode = 2;
@@ -150,6 +154,8 @@ public:
     uint16_t m_topologyGroup;
     // Every feature bit of the feature table, and which this program may use.
     CPUFeatureFlags m_featureFlags;
+    uint8_t m_coreType;     // as the collector decoded it (QUILL_CORE_TYPE_...)
+    uint8_t m_leaf4Caches;  // valid sub-leaves of Intel's leaf 4
 };
 
 // Which processor ids belong to which package and core, across every
@@ -173,16 +179,20 @@ public:
     uint32_t CountCoresInPackage(uint8_t packageID) const;
     uint32_t CountThreadsInCore(uint8_t packageID, uint8_t coreID) const;
     uint32_t MaxLogicalInPackage(uint8_t packageID) const;
+    // The most leaf 4 caches of a processor entered (see GetCoreType).
+    uint8_t MostLeaf4Caches() const { return m_mostLeaf4Caches; }
+    void EnterLeaf4Caches(uint8_t count);
     void ClearTopology();
 
 private:
     using CoreMap = std::map<uint8_t, std::set<uint8_t>>;
     std::map<uint32_t, uint8_t> m_processors;
     std::map<uint8_t, CoreMap> m_packages;
+    uint8_t m_mostLeaf4Caches = 0;
 };
 
-// Enters a described processor into the topology cache and stores back the
-// package id the cache holds for it.
+// Enters a described processor into the topology cache (its leaf 4 caches
+// too) and stores back the package id the cache holds for it.
 void EnterTopology(CPUData& record);
 
 // Describes one logical processor (an index over the system's active mask,

@@ -87,7 +87,10 @@ uint32_t TopologyCache::MaxLogicalInPackage(uint8_t packageID) const {
     return most;
 }
 
+void TopologyCache::EnterLeaf4Caches(uint8_t count) { m_mostLeaf4Caches = std::max(m_mostLeaf4Caches, count); }
+
 void TopologyCache::ClearTopology() {
     m_processors.clear();
     m_packages.clear();
+    m_mostLeaf4Caches = 0;
 }

@@ -410,8 +410,8 @@ static int run(const char* dump) {
     }
 
     /* GetCPUDescription: the caller's own record, as the machine's one of the
-     * same processor but for the MC and HT marks; ended by Release, then by
-     * the destructor slot. */
+     * same processor (its kind of core too) but for the MC and HT marks;
+     * ended by Release, then by the destructor slot. */
     if (CHECK((c = GetCPUDescription()) != NULL)) {
         CPUDescription* same = QuillMachine_GetCPUDescription(machine, QuillCPU_GetInitialAPICID(c));
         const uint64_t marks = (uint64_t)1 << kFeatureBitHT | (uint64_t)1 << kFeatureBitMC;
@@ -420,8 +420,9 @@ static int run(const char* dump) {
             CHECK(QuillCPU_GetInitialAPICID(c) == (QuillCPU_GetLogicalIndex(c) & 0xFF));
         else
             CHECK(QuillCPU_GetVendorID(same) == QuillCPU_GetVendorID(c) &&
-                  str_eq(QuillCPU_GetName(same), QuillCPU_GetName(c)) &&
+                  str_eq(QuillCPU_GetName(same), QuillCPU_GetName(c)) && GetCoreType(same) == GetCoreType(c) &&
                   (*QuillCPU_GetFeatures(same) & ~marks) == (*QuillCPU_GetFeatures(c) & ~marks));
+        CHECK(GetCoreType(NULL) == QUILL_CORE_TYPE_NONE && GetCoreType(c) <= QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY);
         QuillCPU_Release(c);
     }
     if (CHECK((c = GetCPUDescription()) != NULL)) QuillCPU_Destroy(c, 1);

@@ -69,6 +69,7 @@ Json ProcessorJson(const ProcessorSnapshot& p) {
         {"maxLogicalPerPackage", p.maxLogicalPerPackage},
         {"coresPerPackage", p.coresPerPackage},
         {"threadsPerCore", p.threadsPerCore},
+        {"coreType", CoreTypeNamesOf(p.coreType) ? Json(CoreTypeNamesOf(p.coreType)->name) : Json(nullptr)},
         {"features", FeatureNames(p.featureBits)},
         {"featureBits", p.featureBits},
         {"flags", p.featureFlags.flags},

@@ -129,6 +129,7 @@ bool Library::Load(const std::string& path, std::string* error) {
     Resolve(Symbol("GetCPUFeatureLevel"), &m_exports.features.GetCPUFeatureLevel);
     Resolve(Symbol("GetAVX10Version"), &m_exports.features.GetAVX10Version);
     Resolve(Symbol("GetCPUFeatureName"), &m_exports.features.GetCPUFeatureName);
+    Resolve(Symbol("GetCoreType"), &m_exports.GetCoreType);
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);

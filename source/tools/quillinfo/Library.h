@@ -46,6 +46,8 @@ struct QuillExports {
     decltype(&::DataCacheEntryType) DataCacheEntryType = nullptr;
     // Beside the 23.
     QuillFeatureExports features;
+    // Beside the 23, null in a library without it.
+    decltype(&::GetCoreType) GetCoreType = nullptr;
 };
 
 // The processor group exports beside the 23 (a library without them has

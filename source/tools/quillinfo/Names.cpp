@@ -1,6 +1,7 @@
 #include "Names.h"
 
 #include <quill/ProcessorFeatures.h>
+#include <quill/QuillTypes.h>
 
 namespace quillinfo {
 namespace {
@@ -8,6 +9,13 @@ namespace {
 std::string Pick(uint32_t value, const char* const* names, uint32_t count) {
     return value < count ? names[value] : std::to_string(value);
 }
+
+// From QUILL_CORE_TYPE_PERFORMANCE on.
+const CoreTypeNames kCoreTypeNames[] = {
+    {"performance", "Performance", "P-core"},
+    {"efficiency", "Efficiency", "E-core"},
+    {"low-power efficiency", "Low-power efficiency", "LP E-core"},
+};
 
 }  // namespace
 
@@ -24,6 +32,11 @@ std::string TypeName(uint32_t type) {
 std::string EntryTypeName(uint32_t entryType) {
     static const char* const kNames[] = {"unknown", "page", "line", "microOp"};
     return Pick(entryType, kNames, 4);
+}
+
+const CoreTypeNames* CoreTypeNamesOf(uint32_t coreType) {
+    if (coreType < QUILL_CORE_TYPE_PERFORMANCE || coreType > QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY) return nullptr;
+    return &kCoreTypeNames[coreType - QUILL_CORE_TYPE_PERFORMANCE];
 }
 
 std::vector<std::string> FeatureNames(uint64_t bits) {

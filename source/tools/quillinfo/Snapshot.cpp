@@ -146,6 +146,7 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
     p.maxLogicalPerPackage = c->GetMaxLogicalPerPackage();
     p.coresPerPackage = c->GetCoresPerPackage();
     p.threadsPerCore = c->GetThreadsPerCore();
+    if (q.GetCoreType) p.coreType = q.GetCoreType(c);
     if (const ProcessorFeatures* features = c->GetFeatures()) p.featureBits = features->Bits();
     p.featureFlags = ReadFeatureFlags(q.features, c);
     for (uint32_t i = 0;; ++i) {

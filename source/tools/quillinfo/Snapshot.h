@@ -52,6 +52,7 @@ struct ProcessorSnapshot {
     uint8_t maxLogicalPerPackage = 0;
     uint8_t coresPerPackage = 0;
     uint8_t threadsPerCore = 0;
+    uint32_t coreType = 0;  // QUILL_CORE_TYPE_...; none from a library that cannot tell
     uint64_t featureBits = 0;
     FeatureFlagsSnapshot featureFlags;
     std::vector<CacheSnapshot> caches;

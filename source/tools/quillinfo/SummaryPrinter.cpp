@@ -62,19 +62,37 @@ std::string Block(const ProcessorSnapshot& p, bool withHypervisor) {
     return out.str();
 }
 
+// Processors described alike, of one kind of core.
+struct ProcessorGroup {
+    uint32_t coreType;
+    std::string block;
+    std::vector<uint32_t> indices;
+};
+
+// "Processors 0-3", or with a kind of core "Efficiency cores, processors 2-9";
+// the name of the cores' microarchitecture, where the library gives one,
+// belongs after a colon.
+std::string GroupHeading(const ProcessorGroup& group) {
+    const bool one = group.indices.size() == 1;
+    const CoreTypeNames* kind = CoreTypeNamesOf(group.coreType);
+    if (kind == nullptr) return (one ? "Processor " : "Processors ") + Ranges(group.indices);
+    return std::string(kind->title) + (one ? " core, processor " : " cores, processors ") + Ranges(group.indices);
+}
+
 void PrintProcessorGroups(const MachineSnapshot& s, bool hypervisorOnce, std::ostream& out) {
-    std::vector<std::pair<std::string, std::vector<uint32_t>>> groups;
+    std::vector<ProcessorGroup> groups;
     for (const ProcessorSnapshot& p : s.processors) {
         const std::string block = Block(p, !hypervisorOnce);
-        auto group = groups.begin();
-        while (group != groups.end() && group->first != block) ++group;
-        if (group == groups.end()) group = groups.insert(groups.end(), {block, {}});
-        group->second.push_back(p.logicalIndex);
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const ProcessorGroup& g) {
+            return g.coreType == p.coreType && g.block == block;
+        });
+        if (group == groups.end()) group = groups.insert(groups.end(), {p.coreType, block, {}});
+        group->indices.push_back(p.logicalIndex);
     }
-    for (const auto& [block, indices] : groups) {
-        out << "\n" << (indices.size() == 1 ? "Processor " : "Processors ") << Ranges(indices);
-        if (groups.size() > 1 && indices.size() > 1) out << " (" << indices.size() << " processors alike)";
-        out << "\n" << block;
+    for (const ProcessorGroup& group : groups) {
+        out << "\n" << GroupHeading(group);
+        if (groups.size() > 1 && group.indices.size() > 1) out << " (" << group.indices.size() << " processors alike)";
+        out << "\n" << group.block;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "TextPrinter.h"
 
 #include "FlagsText.h"
+#include "Names.h"
 #include "TextFormat.h"
 
 namespace quillinfo {
@@ -16,6 +17,7 @@ void PrintProcessor(std::ostream& out, const ProcessorSnapshot& p) {
     out << "  Counts:        " << Count(p.maxLogicalPerPackage, "logical processor", "logical processors")
         << " per package, " << Count(p.coresPerPackage, "core", "cores") << " per package, "
         << Count(p.threadsPerCore, "thread", "threads") << " per core\n";
+    if (const CoreTypeNames* kind = CoreTypeNamesOf(p.coreType)) out << "  Core type:     " << kind->name << "\n";
     PrintFeatures(out, p.featureBits, "  Features:      ");
     PrintProcessorFlags(out, p.featureFlags);
     out << "  Caches and TLBs:";
