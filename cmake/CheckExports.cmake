@@ -14,6 +14,7 @@ set(expected
 # Extensions beside the 23, in both products.
 list(APPEND expected SetQuillDescriptionRules)
 list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription)
+list(APPEND expected GetMicroarchitectureName)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")

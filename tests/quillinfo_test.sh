@@ -46,10 +46,11 @@ cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, ent
              type={"unknown", "data", "instruction", "unified", "trace", "prefetch"}, size=U64, numSharing=U32,
              entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=(U32,), indexInGroup=(U32,),
              sharingIds=[U8])
-processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
-                 stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
-                 maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
-                 caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
+processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, microarchitecture=(str,), family=(U32,),
+                 model=(U32,), stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8,
+                 packageId=U8, maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str],
+                 featureBits=U64, caches=[cache],
+                 hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
 levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
     numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,
@@ -86,6 +87,9 @@ expect "options in another order give another document" cmp -s "$tmp/out" "$tmp/
 expect "family/model/stepping/signature are not 6/154/4/0x906A4 everywhere" is "$tmp/first.json" True \
     'all((p["family"], p["model"], p["stepping"], p["signature"]) == (6, 154, 4, 0x906A4) for p in d["processors"])'
 expect "the JSON does not name the default rules" is "$tmp/first.json" classic 'd["rules"]'
+# Leaf 0x1A EAX[31:24]: 0x40 on the 2 processors of one core, 0x20 on the 4 others.
+expect "not 2 Golden Cove and 4 Gracemont processors" is "$tmp/first.json" True \
+    '[p["microarchitecture"] for p in d["processors"]] == ["Golden Cove"] * 2 + ["Gracemont"] * 4'
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -142,13 +146,14 @@ python3 - "$tmp/odd.txt" <<'EOF'
 import struct, sys
 words = struct.unpack("<12I", b'Quill "odd" \\ name\x01\x1f\xe9\x7f end'.ljust(48, b"\0"))
 open(sys.argv[1], "w").write("".join("CPUID %08X: %08X-%08X-%08X-%08X\n" % row for row in [
-    (0, 1, 0x756E6547, 0x6C65746E, 0x49656E69), (1, 0x906A4, 0x800, 0, 1), (0x80000000, 0x80000004, 0, 0, 0)] +
+    (0, 1, 0x756E6547, 0x6C65746E, 0x49656E69), (1, 0x622, 0x800, 0, 1), (0x80000000, 0x80000004, 0, 0, 0)] +
     [(0x80000002 + i,) + words[4 * i:4 * i + 4] for i in range(3)]))
 EOF
 status 0 --replay "$tmp/odd.txt" --json
 expect "the odd dump: the document is not as documented" check_json "$tmp/out"
 expect "the odd name does not come back byte for byte" is "$tmp/out" True \
     'd["processors"][0]["name"] == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end"'
+expect "Intel family 6 model 2, no known part, is named" is "$tmp/out" None 'd["processors"][0]["microarchitecture"]'
 
 # 256 processors: 4 groups of 64 in the JSON, each processor once; the text
 # and the picture show every group.

@@ -88,6 +88,13 @@ QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 // description's lookups collect) and put back with its group and affinity.
 // Null for a group that does not exist, with a report.
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
+
+// Extension beside the 23: the microarchitecture of a described processor's
+// core ("Golden Cove", "Gracemont", "Zen 4", "K8", "C7"), read from its own
+// leaves, so the same under either description rules; on a hybrid part each
+// processor names its own kind of core. "" when the part is not known, and
+// for a null pointer. The text belongs to the library and never changes.
+QUILL_API const char* GetMicroarchitectureName(CPUDescription* cpu);
 }
 
 #endif

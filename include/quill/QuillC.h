@@ -80,6 +80,11 @@ QUILL_API uint16_t NumProcessorGroups(void);
 QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
 
+/* Extension beside the 23: the microarchitecture of a described processor's
+ * core ("Golden Cove", "Zen 4"; see quill/Quill.h); "" when not known and
+ * for a null pointer. */
+QUILL_API const char* GetMicroarchitectureName(CPUDescription* cpu);
+
 /* Slot positions. */
 enum {
     kMachineSlotRelease = 0,

@@ -25,6 +25,9 @@ public:
     virtual void CollectName(CPUData& record);
     virtual void CollectTopology(CPUData& record);
     virtual void CollectCaches(CPUData& record);
+    // EAX of the leaf 1 that CollectData read (the processor signature); 0
+    // when it read none.
+    virtual uint32_t Signature() const { return 0; }
 
     // The vendor's collector, or null when memory runs out. `vendorString` is
     // the leaf 0 string and must outlive the collector.

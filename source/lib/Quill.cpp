@@ -4,6 +4,8 @@
 #include "CPUDataCollector.h"
 #include "CollectionScope.h"
 #include "DescriptionRules.h"
+#include "HybridCoreKind.h"
+#include "MicroarchitectureTable.h"
 #include "PutThreadOnCPU.h"
 #include "QuillPlatform.h"
 #include "RawCPUIDData.h"
@@ -78,6 +80,9 @@ int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
             else
                 result = collector->CollectData(record);
             if (result == kResultOK) {
+                // Read from the leaves themselves, so that either rules name it alike.
+                record.m_microarchitecture = FindMicroarchitecture(FindProcessorVendorID(vendor),
+                                                                   collector->Signature(), &ReadHybridCoreKind);
                 EnterTopology(record);
                 return result;
             }

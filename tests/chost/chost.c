@@ -309,6 +309,7 @@ static int run(const char* dump) {
     for (i = 0; i <= 9; ++i)
         CHECK(str_eq(GetHypervisorVendorIDString(i < 9 ? i : NONE), kHypervisorVendors[i < 8 ? i : 0]));
     check_groups(numLogical, numDump);
+    CHECK(str_eq(GetMicroarchitectureName(NULL), ""));
 
     /* The machine against the exports. */
     machine = GetMachineDescription();
@@ -415,6 +416,7 @@ static int run(const char* dump) {
         else
             CHECK(QuillCPU_GetVendorID(same) == QuillCPU_GetVendorID(c) &&
                   str_eq(QuillCPU_GetName(same), QuillCPU_GetName(c)) &&
+                  str_eq(GetMicroarchitectureName(same), GetMicroarchitectureName(c)) &&
                   (*QuillCPU_GetFeatures(same) & ~marks) == (*QuillCPU_GetFeatures(c) & ~marks));
         QuillCPU_Release(c);
     }
