@@ -1,8 +1,7 @@
-// GetMicroarchitectureName on dumps of real machines, under either rules.
-// Expected: the vendors' names for the family and model of leaf 1 EAX and, on
-// hybrid parts, for each core type: Intel leaf 7 EDX bit 15 with leaf 0x1A
-// EAX[31:24] 0x40 performance, 0x20 efficiency (low-power without a level-3
-// leaf 4 cache); AMD leaf 0x80000026 EAX bit 30 with EBX[31:28] 0 or 1.
+// GetMicroarchitectureName on dumps of real machines, under either rules: the vendors' names for
+// the family and model of leaf 1 EAX and, on hybrid parts, each core type: Intel leaf 7 EDX bit 15
+// with leaf 0x1A EAX[31:24] 0x40 performance, 0x20 efficiency (low-power without a level-3 leaf 4
+// cache); AMD leaf 0x80000026 EAX bit 30 with EBX[31:28] 0 or 1.
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +16,7 @@ namespace {
 // "  Shanghai  ", a vendor the classic rules do not know.
 enum Edit { kAsIs, kAsArrowLakeH, kUnnamedType, kAsShanghai };
 
-struct UarchCase {
-    const char* file;
-    Edit edit;
-    std::map<std::string, uint32_t> processorsNamed;
-};
+struct UarchCase { const char* file; Edit edit; std::map<std::string, uint32_t> processorsNamed; };
 
 const UarchCase kCases[] = {
     // 0x906A4: 2 processors 0x40, 4 processors 0x20; 0x90675 has no hybrid bit (P cores only).
@@ -86,7 +81,6 @@ TEST(Microarchitecture, EachProcessorNamesItsCoreUnderEitherRules) {
             EXPECT_STREQ(GetMicroarchitectureName(machine->GetCPUDescriptionByIndex(0)), GetMicroarchitectureName(own));
             own->Release();
         }
-        SetQuillDescriptionRules(kQuillRulesClassic);
     }
 }
 
