@@ -18,6 +18,7 @@ list(APPEND expected GetCPUSignature GetCPUIndexInGroup)
 list(APPEND expected HasCPUFeature IsCPUFeatureUsable GetCPUFeatureLevel GetAVX10Version GetCPUFeatureName
   IsFeatureUsableEverywhere)
 list(APPEND expected GetCoreType)
+list(APPEND expected GetMicroarchitectureName)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")

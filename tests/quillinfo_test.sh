@@ -46,7 +46,7 @@ cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, ent
              type={"unknown", "data", "instruction", "unified", "trace", "prefetch"}, size=U64, numSharing=U32,
              entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=(U32,), indexInGroup=(U32,),
              sharingIds=[U16])
-processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
+processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, microarchitecture=(str,), family=(U32,), model=(U32,),
                  stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
                  maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
                  flags=[str], notUsable=[str], x86_64Level=5, avx10Version=U8,
@@ -108,6 +108,8 @@ kinds='[p["coreType"][0] for p in d["processors"]]'
 expect "the core types are not PPEEEE" is "$tmp/first.json" "['p', 'p', 'e', 'e', 'e', 'e']" "$kinds"
 run --replay "$dump" --json --rules current
 expect "--rules current: the core types are not PPEEEE" is "$tmp/out" "['p', 'p', 'e', 'e', 'e', 'e']" "$kinds"
+expect "not 2 Golden Cove (leaf 0x1A 0x40) and 4 Gracemont (0x20) processors" is "$tmp/first.json" True \
+    '[p["microarchitecture"] for p in d["processors"]] == ["Golden Cove"] * 2 + ["Gracemont"] * 4'
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX
@@ -169,13 +171,14 @@ python3 - "$tmp/odd.txt" <<'EOF'
 import struct, sys
 words = struct.unpack("<12I", b'Quill "odd" \\ name\x01\x1f\xe9\x7f end'.ljust(48, b"\0"))
 open(sys.argv[1], "w").write("".join("CPUID %08X: %08X-%08X-%08X-%08X\n" % row for row in [
-    (0, 1, 0x756E6547, 0x6C65746E, 0x49656E69), (1, 0x906A4, 0x800, 0, 1), (0x80000000, 0x80000004, 0, 0, 0)] +
+    (0, 1, 0x756E6547, 0x6C65746E, 0x49656E69), (1, 0x622, 0x800, 0, 1), (0x80000000, 0x80000004, 0, 0, 0)] +
     [(0x80000002 + i,) + words[4 * i:4 * i + 4] for i in range(3)]))
 EOF
 status 0 --replay "$tmp/odd.txt" --json
 expect "the odd dump: the document is not as documented" check_json "$tmp/out"
 expect "the odd name does not come back byte for byte" is "$tmp/out" True \
     'd["processors"][0]["name"] == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end"'
+expect "Intel family 6 model 2, no known part, is named" is "$tmp/out" None 'd["processors"][0]["microarchitecture"]'
 
 # 256 processors: 4 groups of 64 in the JSON, each processor once; the text
 # and the picture show every group.

@@ -135,6 +135,12 @@ QUILL_API bool IsFeatureUsableEverywhere(const char* name);
 // Everything else, and a null pointer, gives QUILL_CORE_TYPE_NONE. Reads the
 // topology learnt, like the counts above.
 QUILL_API uint32_t GetCoreType(CPUDescription* cpu);
+// Extension beside the 23: the microarchitecture of a described processor's
+// core ("Golden Cove", "Gracemont", "Zen 4", "K8", "C7"), read from its own
+// leaves, so the same under either description rules; on a hybrid part each
+// processor names its own kind of core. "" when the part is not known, and
+// for a null pointer. The text belongs to the library and never changes.
+QUILL_API const char* GetMicroarchitectureName(CPUDescription* cpu);
 }
 
 #endif

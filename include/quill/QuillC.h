@@ -103,6 +103,10 @@ QUILL_API bool IsFeatureUsableEverywhere(const char* name);
  * QUILL_CORE_TYPE_ values (QUILL_CORE_TYPE_NONE for a null pointer; see
  * quill/Quill.h). */
 QUILL_API uint32_t GetCoreType(CPUDescription* cpu);
+/* Extension beside the 23: the microarchitecture of a described processor's
+ * core ("Golden Cove", "Zen 4"; see quill/Quill.h); "" when not known and
+ * for a null pointer. */
+QUILL_API const char* GetMicroarchitectureName(CPUDescription* cpu);
 
 /* Slot positions. */
 enum {

@@ -1,3 +1,5 @@
+#include <quill/Quill.h>
+
 #include "HypervisorInfo.h"
 #include "PutThreadInGroup.h"
 #include "QuillPlatform.h"
@@ -38,6 +40,7 @@ void CPUData::Reset() {
     m_features = Feature::None;
     m_caches.clear();
     m_name[0] = '\0';
+    m_microarchitecture = "";
     m_logicalIndex = 0;
     m_collectedOn = kCurrentProcessor;
     m_affinityBit = 0;
@@ -120,4 +123,9 @@ extern "C" QUILL_API bool CastCPUDescription(uint32_t version, CPUDescription* d
     }
     QUILL_REPORT(kSeverityError, "CastCPUDescription: Requested unsupported interface version.");
     return false;
+}
+
+// Extension beside the 23: the microarchitecture of a described processor.
+extern "C" QUILL_API const char* GetMicroarchitectureName(CPUDescription* cpu) {
+    return cpu ? static_cast<CPUData*>(cpu)->m_microarchitecture : "";
 }

@@ -26,6 +26,9 @@ public:
     virtual void CollectName(CPUData& record);
     virtual void CollectTopology(CPUData& record);
     virtual void CollectCaches(CPUData& record);
+    // EAX of the leaf 1 that CollectData read (the processor signature); 0
+    // when it read none.
+    virtual uint32_t Signature() const { return 0; }
 
     // What the collector read already, so that a later step on the same
     // processor need not execute CPUID again: the maximum leaf that a

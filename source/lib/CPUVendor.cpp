@@ -62,6 +62,20 @@ const CPUVendorEntry* FindVendorRow(uint32_t id, bool hypervisorHalf, bool curre
     return &kVendorTable[first];
 }
 
+const CPUVendorEntry* FindVendorString(const char* vendor, bool hypervisorHalf, bool currentRules) {
+    if (vendor) {
+        for (uint32_t row = DefaultRow(hypervisorHalf) + 1; row < kNumCPUVendorEntries; ++row) {
+            if (std::strncmp(kVendorTable[row].vendor, vendor, 12) == 0) return &kVendorTable[row];
+            if (kVendorTable[row].id == 0) break;
+        }
+        if (!hypervisorHalf && currentRules) {
+            for (const CPUVendorEntry& entry : kCurrentRulesVendors)
+                if (std::strncmp(entry.vendor, vendor, 12) == 0) return &entry;
+        }
+    }
+    return &kVendorTable[kProcessorDefaultRow];
+}
+
 }  // namespace
 
 const CPUVendorEntry* GetCPUVendorTable(uint32_t* count) {
@@ -74,18 +88,10 @@ const CPUVendorEntry* FindVendorByID(uint32_t id, bool hypervisorHalf) {
 }
 
 const CPUVendorEntry* FindVendorByString(const char* vendor, bool hypervisorHalf) {
-    if (vendor) {
-        for (uint32_t row = DefaultRow(hypervisorHalf) + 1; row < kNumCPUVendorEntries; ++row) {
-            if (std::strncmp(kVendorTable[row].vendor, vendor, 12) == 0) return &kVendorTable[row];
-            if (kVendorTable[row].id == 0) break;
-        }
-        if (!hypervisorHalf && UseCurrentRules()) {
-            for (const CPUVendorEntry& entry : kCurrentRulesVendors)
-                if (std::strncmp(entry.vendor, vendor, 12) == 0) return &entry;
-        }
-    }
-    return &kVendorTable[kProcessorDefaultRow];
+    return FindVendorString(vendor, hypervisorHalf, UseCurrentRules());
 }
+
+uint32_t FindProcessorVendorID(const char* vendor) { return FindVendorString(vendor, false, true)->id; }
 
 // No collection: the rules the host asked for last.
 extern "C" QUILL_API const char* GetCPUVendorIDString(CPUVendorID id) {

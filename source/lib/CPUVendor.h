@@ -18,3 +18,6 @@ const CPUVendorEntry* GetCPUVendorTable(uint32_t* count = nullptr);
 const CPUVendorEntry* FindVendorByID(uint32_t id, bool hypervisorHalf);
 // Compares at most 12 characters; never null: no match gives row 0.
 const CPUVendorEntry* FindVendorByString(const char* vendor, bool hypervisorHalf);
+// The id of a processor vendor string among every vendor the library knows,
+// Hygon and Zhaoxin included, whichever rules are in force; 0 when unknown.
+uint32_t FindProcessorVendorID(const char* vendor);

@@ -54,6 +54,7 @@ public:
     void CollectIdentification(CPUData& record) override;
     void CollectFeatures(CPUData& record) override;
     void CollectName(CPUData& record) override;
+    uint32_t Signature() const override { return m_signature; }
 
     // True for a leaf this collector does not gather.
     virtual bool IsReservedCPUIDFunc(uint32_t leaf);

@@ -5,6 +5,8 @@
 #include "CPUFeatureCollector.h"
 #include "CollectionScope.h"
 #include "DescriptionRules.h"
+#include "HybridCoreKind.h"
+#include "MicroarchitectureTable.h"
 #include "PutThreadOnCPU.h"
 #include "QuillPlatform.h"
 #include "RawCPUIDData.h"
@@ -80,6 +82,9 @@ int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
                 result = collector->CollectData(record);
             if (result == kResultOK) {
                 CollectFeatureFlags(record, *collector);
+                // Read from the leaves themselves, so that either rules name it alike.
+                record.m_microarchitecture = FindMicroarchitecture(FindProcessorVendorID(vendor),
+                                                                   collector->Signature(), &ReadHybridCoreKind);
                 EnterTopology(record);
                 return result;
             }

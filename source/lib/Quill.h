@@ -142,6 +142,9 @@ public:
     ProcessorFeatures m_features;
     std::list<CPUCacheData> m_caches;
     char m_name[64];
+    // The core's microarchitecture (a constant of MicroarchitectureTable),
+    // "" when not known.
+    const char* m_microarchitecture;
     uint32_t m_logicalIndex;
     // The processor index the record was collected on, also where the thread
     // stayed on its processor (kCurrentProcessor when the platform could not

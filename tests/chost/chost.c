@@ -315,6 +315,7 @@ static int run(const char* dump) {
     for (i = 0; i <= 9; ++i)
         CHECK(str_eq(GetHypervisorVendorIDString(i < 9 ? i : NONE), kHypervisorVendors[i < 8 ? i : 0]));
     check_groups(numLogical, numDump);
+    CHECK(str_eq(GetMicroarchitectureName(NULL), ""));
 
     /* The machine against the exports. */
     machine = GetMachineDescription();
@@ -421,6 +422,7 @@ static int run(const char* dump) {
         else
             CHECK(QuillCPU_GetVendorID(same) == QuillCPU_GetVendorID(c) &&
                   str_eq(QuillCPU_GetName(same), QuillCPU_GetName(c)) && GetCoreType(same) == GetCoreType(c) &&
+                  str_eq(GetMicroarchitectureName(same), GetMicroarchitectureName(c)) &&
                   (*QuillCPU_GetFeatures(same) & ~marks) == (*QuillCPU_GetFeatures(c) & ~marks));
         CHECK(GetCoreType(NULL) == QUILL_CORE_TYPE_NONE && GetCoreType(c) <= QUILL_CORE_TYPE_LOW_POWER_EFFICIENCY);
         QuillCPU_Release(c);

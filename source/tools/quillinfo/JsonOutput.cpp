@@ -57,6 +57,7 @@ Json ProcessorJson(const ProcessorSnapshot& p) {
         {"vendorString", ToUtf8(p.vendorString)},
         {"vendorId", p.vendorId},
         {"name", ToUtf8(p.name)},
+        {"microarchitecture", p.microarchitecture.empty() ? Json(nullptr) : Json(p.microarchitecture)},
         {"family", family},
         {"model", model},
         {"stepping", stepping},

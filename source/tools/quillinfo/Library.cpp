@@ -130,6 +130,7 @@ bool Library::Load(const std::string& path, std::string* error) {
     Resolve(Symbol("GetAVX10Version"), &m_exports.features.GetAVX10Version);
     Resolve(Symbol("GetCPUFeatureName"), &m_exports.features.GetCPUFeatureName);
     Resolve(Symbol("GetCoreType"), &m_exports.GetCoreType);
+    Resolve(Symbol("GetMicroarchitectureName"), &m_getMicroarchitectureName);
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);

@@ -64,6 +64,9 @@ struct QuillGroupExports {
 // The description rules export beside the 23 (absent from older libraries).
 using SetDescriptionRulesFunction = decltype(&::SetQuillDescriptionRules);
 
+// The microarchitecture export beside the 23 (absent from older libraries).
+using GetMicroarchitectureNameFunction = decltype(&::GetMicroarchitectureName);
+
 // Control functions of the simulated library.
 using QuillSimLoadDumpFunction = int (*)(const char* path, char* error, uint32_t errorSize);
 using QuillSimSetCurrentProcessorFunction = void (*)(uint32_t processor);
@@ -87,6 +90,8 @@ public:
     const QuillGroupExports& GroupExports() const { return m_groupExports; }
     // Null when the library cannot change its description rules.
     SetDescriptionRulesFunction SetDescriptionRules() const { return m_setDescriptionRules; }
+    // Null when the library cannot name microarchitectures.
+    GetMicroarchitectureNameFunction GetMicroarchitectureName() const { return m_getMicroarchitectureName; }
     const std::string& Path() const { return m_path; }
 
     // The dump loader, or null when this is not the simulated library.
@@ -105,6 +110,7 @@ private:
     QuillExports m_exports;
     QuillGroupExports m_groupExports;
     SetDescriptionRulesFunction m_setDescriptionRules = nullptr;
+    GetMicroarchitectureNameFunction m_getMicroarchitectureName = nullptr;
     QuillSimLoadDumpFunction m_loadDump = nullptr;
     QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
     QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;

@@ -127,7 +127,8 @@ std::optional<HypervisorSnapshot> ReadHypervisor(const QuillExports& q, CPUDescr
     return result;
 }
 
-ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* description) {
+ProcessorSnapshot ReadProcessor(const Library& library, CPUDescription* description) {
+    const QuillExports& q = library.Exports();
     ProcessorSnapshot p;
     // Every processor description the library hands out has the extended
     // slots.
@@ -138,6 +139,10 @@ ProcessorSnapshot ReadProcessor(const QuillExports& q, CPUDescription* descripti
     p.vendorId = c->GetVendorID();
     const char* name = c->GetName();
     p.name = name ? name : "";
+    if (GetMicroarchitectureNameFunction microarchitecture = library.GetMicroarchitectureName()) {
+        const char* text = microarchitecture(description);
+        p.microarchitecture = text ? text : "";
+    }
     p.apicId = c->GetAPICID();
     p.initialApicId = c->GetInitialAPICID();
     p.smtId = c->GetSMTID();
@@ -191,7 +196,8 @@ void SignatureFields(const Library& library, uint64_t processMask, std::vector<P
 
 // The machine's description slots and its processors; false when there is
 // no machine to read.
-bool ReadMachine(const QuillExports& q, MachineDescription* description, MachineSnapshot* snapshot) {
+bool ReadMachine(const Library& library, MachineDescription* description, MachineSnapshot* snapshot) {
+    const QuillExports& q = library.Exports();
     MachineDescription* machine = nullptr;
     if (description == nullptr || !q.CastMachineDescription(kMachineVersion, description, &machine) ||
         machine == nullptr)
@@ -208,7 +214,7 @@ bool ReadMachine(const QuillExports& q, MachineDescription* description, Machine
         CPUDescription* cpu = nullptr;
         CPUDescription* record = machine->GetCPUDescriptionByIndex(i);
         if (record == nullptr || !q.CastCPUDescription(kCPUVersion, record, &cpu) || cpu == nullptr) continue;
-        snapshot->processors.push_back(ReadProcessor(q, cpu));
+        snapshot->processors.push_back(ReadProcessor(library, cpu));
     }
     return true;
 }
@@ -234,7 +240,7 @@ void ReadGroups(const Library& library, MachineSnapshot* snapshot) {
         s.group = group;
         s.libraryPath = snapshot->libraryPath;
         MachineDescription* description = g.GetGroupMachineDescription(group);
-        if (ReadMachine(library.Exports(), description, &s)) {
+        if (ReadMachine(library, description, &s)) {
             if (library.SimGetCPUID() != nullptr || count > 1) {
                 SignatureFields(library, s.activeProcessorMask, &s.processors, first, group);
             } else {
@@ -281,7 +287,7 @@ MachineSnapshot TakeSnapshot(const Library& library) {
 
     ++s_step;
     MachineDescription* description = q.GetMachineDescription();
-    if (ReadMachine(q, description, &snapshot))
+    if (ReadMachine(library, description, &snapshot))
         SignatureFields(library, snapshot.processProcessorMask, &snapshot.processors);
     if (description != nullptr) description->Release();
 

@@ -41,6 +41,7 @@ struct ProcessorSnapshot {
     std::string vendorString;
     uint32_t vendorId = 0;
     std::string name;
+    std::string microarchitecture;  // "" when the library does not know it
     // EAX of leaf 1, read by this program on that processor (not a slot of
     // the description); nothing when the processor has no leaf 1.
     std::optional<uint32_t> signature;
