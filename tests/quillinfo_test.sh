@@ -130,7 +130,7 @@ status 2 --replay "$zen2" --rules newest
 
 # The text: a summary, and every processor in full with --all.
 status 0 --replay "$dump"
-for line in '^System' '^Performance cores, processors 0-1 ' '^Efficiency cores, processors 2-5 ' '^Processor ids' \
+for line in '^System' '^Performance cores, processors 0-1: Golden Cove ' '^Efficiency cores, processors 2-5: Gracemont ' '^Processor ids' \
     '^Reports of the library' 'Family/model/stepping: 6 / 154 / 4 .*leaf 1' '^Feature flags (all processors)' \
     '^  Flags:  *3dnowprefetch abm ' '^  x86-64 level: v3$'; do expect "the text lacks $line" grep -q "$line" "$tmp/out"; done
 expect "the summary prints the L3 cache more than once" test "$(grep -c 'L3 unified cache' "$tmp/out")" -eq 1

@@ -65,6 +65,7 @@ std::string Block(const ProcessorSnapshot& p, bool withHypervisor) {
 // Processors described alike, of one kind of core.
 struct ProcessorGroup {
     uint32_t coreType;
+    std::string microarchitecture;
     std::string block;
     std::vector<uint32_t> indices;
 };
@@ -75,8 +76,10 @@ struct ProcessorGroup {
 std::string GroupHeading(const ProcessorGroup& group) {
     const bool one = group.indices.size() == 1;
     const CoreTypeNames* kind = CoreTypeNamesOf(group.coreType);
-    if (kind == nullptr) return (one ? "Processor " : "Processors ") + Ranges(group.indices);
-    return std::string(kind->title) + (one ? " core, processor " : " cores, processors ") + Ranges(group.indices);
+    const std::string uarch = group.microarchitecture.empty() ? "" : ": " + Printable(group.microarchitecture);
+    if (kind == nullptr) return (one ? "Processor " : "Processors ") + Ranges(group.indices) + uarch;
+    return std::string(kind->title) + (one ? " core, processor " : " cores, processors ") + Ranges(group.indices) +
+           uarch;
 }
 
 void PrintProcessorGroups(const MachineSnapshot& s, bool hypervisorOnce, std::ostream& out) {
@@ -84,9 +87,9 @@ void PrintProcessorGroups(const MachineSnapshot& s, bool hypervisorOnce, std::os
     for (const ProcessorSnapshot& p : s.processors) {
         const std::string block = Block(p, !hypervisorOnce);
         auto group = std::find_if(groups.begin(), groups.end(), [&](const ProcessorGroup& g) {
-            return g.coreType == p.coreType && g.block == block;
+            return g.coreType == p.coreType && g.microarchitecture == p.microarchitecture && g.block == block;
         });
-        if (group == groups.end()) group = groups.insert(groups.end(), {p.coreType, block, {}});
+        if (group == groups.end()) group = groups.insert(groups.end(), {p.coreType, p.microarchitecture, block, {}});
         group->indices.push_back(p.logicalIndex);
     }
     for (const ProcessorGroup& group : groups) {

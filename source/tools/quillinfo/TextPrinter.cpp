@@ -18,6 +18,7 @@ void PrintProcessor(std::ostream& out, const ProcessorSnapshot& p) {
         << " per package, " << Count(p.coresPerPackage, "core", "cores") << " per package, "
         << Count(p.threadsPerCore, "thread", "threads") << " per core\n";
     if (const CoreTypeNames* kind = CoreTypeNamesOf(p.coreType)) out << "  Core type:     " << kind->name << "\n";
+    if (!p.microarchitecture.empty()) out << "  Microarchitecture: " << Printable(p.microarchitecture) << "\n";
     PrintFeatures(out, p.featureBits, "  Features:      ");
     PrintProcessorFlags(out, p.featureFlags);
     out << "  Caches and TLBs:";
