@@ -47,7 +47,8 @@ count=$(cd / && PYTHONPATH=$lib/python $py -c 'import quillcore; print(len(quill
 (here=$PWD; cd / && PYTHONPATH=$lib/python $py -c "import quillcore, sys; sys.exit(len(quillcore.describe('$here/$dump').processors) != 6)") ||
   fail "the installed Python package cannot replay $dump"
 run $py -m venv --system-site-packages "$work/venv"
-run "$work/venv/bin/pip" install -q --no-index --no-build-isolation ./python
+cp -r python "$work/python-source"  # pip builds in the folder it installs from
+run "$work/venv/bin/pip" install -q --no-index --no-build-isolation "$work/python-source"
 (cd / && QUILLCORE_LIBRARY=$lib/libquillcore.so.0 "$work/venv/bin/python" -m quillcore >>"$log" 2>&1) ||
   fail "python -m quillcore from the virtual environment failed"
 
