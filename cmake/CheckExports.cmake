@@ -13,7 +13,8 @@ set(expected
   OverrideInternalSafetyChecks SetQuillDetailedErrorReportCallback SetQuillErrorReportCallback)
 # Extensions beside the 23, in both products.
 list(APPEND expected SetQuillDescriptionRules)
-list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription)
+list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription
+  GetOSProcessorNumber)
 
 set(found "")
 if(LIB MATCHES "\\.dll$")
