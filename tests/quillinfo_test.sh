@@ -46,7 +46,7 @@ cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, ent
              type={"unknown", "data", "instruction", "unified", "trace", "prefetch"}, size=U64, numSharing=U32,
              entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=(U32,), indexInGroup=(U32,),
              sharingIds=[U16])
-processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
+processor = dict(logicalIndex=U32, osProcessor=(U32,), vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
                  stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
                  maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
                  caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
@@ -163,13 +163,15 @@ expect "the odd dump: the document is not as documented" check_json "$tmp/out"
 expect "the odd name does not come back byte for byte" is "$tmp/out" True \
     'd["processors"][0]["name"] == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end"'
 
-# 256 processors: 4 groups of 64 in the JSON, each processor once; the text
+# 256 processors: 4 groups of 64 in the JSON, each processor once, with its
+# position in the dump as its OS number; the text
 # and the picture show every group.
 status 0 --replay "$groups_dump" --json
 expect "GROUPS_DUMP: the document is not as documented" check_json "$tmp/out"
 expect "GROUPS_DUMP: not 256 processors in 4 groups of 64, each once" is "$tmp/out" True '
 d["numLogicalProcessorsAllGroups"] == 256 and len(d["groups"]) == 4 and d["groups"][0]["processors"] == d["processors"]
 and len({p["apicId"] for g in d["groups"] for p in g["processors"]}) == 256
+and {p["osProcessor"] for g in d["groups"] for p in g["processors"]} == set(range(256))
 and all(g["numLogicalProcessors"] == len(g["processors"]) == 64 for g in d["groups"])'
 status 0 --replay "$groups_dump"
 expect "GROUPS_DUMP: the text does not show 4 groups" test "$(grep -c '^=== Processor group [0-3]: 64 logical' \

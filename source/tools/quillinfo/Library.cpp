@@ -124,6 +124,7 @@ bool Library::Load(const std::string& path, std::string* error) {
     Resolve(Symbol("NumLogicalProcessorsInGroup"), &m_groupExports.NumLogicalProcessorsInGroup);
     Resolve(Symbol("GetGroupMachineDescription"), &m_groupExports.GetGroupMachineDescription);
     Resolve(Symbol("SetQuillDescriptionRules"), &m_setDescriptionRules);
+    Resolve(Symbol("GetOSProcessorNumber"), &m_osProcessorNumber);
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);

@@ -45,6 +45,10 @@ struct QuillGroupExports {
     }
 };
 
+// The operating system's number of a group's processor (absent from older
+// libraries).
+using GetOSProcessorNumberFunction = decltype(&::GetOSProcessorNumber);
+
 // The description rules export beside the 23 (absent from older libraries).
 using SetDescriptionRulesFunction = decltype(&::SetQuillDescriptionRules);
 
@@ -71,6 +75,8 @@ public:
     const QuillGroupExports& GroupExports() const { return m_groupExports; }
     // Null when the library cannot change its description rules.
     SetDescriptionRulesFunction SetDescriptionRules() const { return m_setDescriptionRules; }
+    // Null when the library cannot tell the operating system's numbers.
+    GetOSProcessorNumberFunction OSProcessorNumber() const { return m_osProcessorNumber; }
     const std::string& Path() const { return m_path; }
 
     // The dump loader, or null when this is not the simulated library.
@@ -89,6 +95,7 @@ private:
     QuillExports m_exports;
     QuillGroupExports m_groupExports;
     SetDescriptionRulesFunction m_setDescriptionRules = nullptr;
+    GetOSProcessorNumberFunction m_osProcessorNumber = nullptr;
     QuillSimLoadDumpFunction m_loadDump = nullptr;
     QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
     QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;
