@@ -46,10 +46,11 @@ cache = dict(role={"unknown", "tlb", "cache"}, level=U32, associativity=U32, ent
              type={"unknown", "data", "instruction", "unified", "trace", "prefetch"}, size=U64, numSharing=U32,
              entryType={"unknown", "page", "line", "microOp"}, isShared=bool, groupId=(U32,), indexInGroup=(U32,),
              sharingIds=[U16])
-processor = dict(logicalIndex=U32, osProcessor=(U32,), vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
+processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, family=(U32,), model=(U32,),
                  stepping=(U32,), signature=(U32,), apicId=U32, initialApicId=U8, smtId=U8, coreId=U8, packageId=U8,
                  maxLogicalPerPackage=U8, coresPerPackage=U8, threadsPerCore=U8, features=[str], featureBits=U64,
                  caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
+processor["osProcessor"] = (U32,)
 levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
     numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,

@@ -105,8 +105,8 @@ private:
                 if (share != 0) target = (left + share - used) / (share - used + 1);
             }
             size += m_pieces[i];
-            if (assign)
-                for (uint32_t j = 0; j < m_pieces[i]; ++j) m_groupOf[m_order[pos + j]] = static_cast<uint16_t>(m_groups + used - 1);
+            const uint16_t group = static_cast<uint16_t>(m_groups + used - 1);
+            for (uint32_t j = 0; assign && j < m_pieces[i]; ++j) m_groupOf[m_order[pos + j]] = group;
         }
         return used;
     }

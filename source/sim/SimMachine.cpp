@@ -137,12 +137,13 @@ void SimMachine::PlaceThread(uint16_t group, uint64_t mask) {
 }
 
 uint16_t SimMachine::GroupOf(uint32_t processor) const {
-    return processor < m_groups.groupOf.size() ? m_groups.groupOf[processor]
-                                          : static_cast<uint16_t>(m_groups.members.size() - 1);
+    if (processor < m_groups.groupOf.size()) return m_groups.groupOf[processor];
+    return static_cast<uint16_t>(m_groups.members.size() - 1);
 }
 
 uint32_t SimMachine::BitOf(uint32_t processor) const {
-    return processor < m_groups.bitOf.size() ? m_groups.bitOf[processor] : GroupSize(GroupOf(processor)) + processor - NumProcessors();
+    if (processor < m_groups.bitOf.size()) return m_groups.bitOf[processor];
+    return GroupSize(GroupOf(processor)) + processor - NumProcessors();
 }
 
 uint64_t SimMachine::AffinityIn(uint16_t group) const {

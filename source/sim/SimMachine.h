@@ -63,8 +63,8 @@ public:
     uint32_t Member(uint16_t group, uint32_t bit) const;
     // The processor at `index` of a group's processor indices (the set bits
     // of its active mask, in order); kNoProcessor for none.
-    static constexpr uint32_t kNoProcessor = 0xFFFFFFFF;
     uint32_t IndexedProcessor(uint16_t group, uint32_t index) const;
+    static constexpr uint32_t kNoProcessor = 0xFFFFFFFF;
 
     // What the system reports for group 0; other groups report all their
     // processors.

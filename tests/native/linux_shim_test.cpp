@@ -122,8 +122,9 @@ TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
 TEST(LinuxShim, GroupsKeepCoresAndPackagesWhole) {
     using Place = std::array<uint32_t, 3>;  // package, die, core
     struct Case { Place (*place)(uint32_t); uint64_t mask; std::vector<std::vector<uint32_t>> ranges; };
+    const uint64_t kByNumber = 0xFFFFF00000FFFFF;  // group 0 of the first case: its processors are below 64
     const Case cases[] = {
-        {[](uint32_t c) { return Place{c % 40 / 20, 0, c % 20}; }, 0xFFFFF00000FFFFF, {{0, 19, 40, 59}, {20, 39, 60, 79}}},
+        {[](uint32_t c) { return Place{c % 40 / 20, 0, c % 20}; }, kByNumber, {{0, 19, 40, 59}, {20, 39, 60, 79}}},
         {[](uint32_t c) { return Place{c % 48 / 24, 0, c % 24}; }, 0xFFFFFFFFFFFF, {{0, 23, 48, 71}, {24, 47, 72, 95}}},
         {[](uint32_t c) { return Place{0, c / 32, c}; }, ~uint64_t(0), {{0, 63}, {64, 95}}},  // 3 dies, not 48 + 48
         {nullptr, 0xFFFFFFFFFFFF, {{0, 47}, {48, 95}}},  // nothing placed: the list in order
@@ -145,7 +146,7 @@ TEST(LinuxShim, GroupsKeepCoresAndPackagesWhole) {
             EXPECT_EQ(size, NumLogicalProcessorsInGroup(group));
             for (uint32_t i = 0; i <= size; ++i)
                 EXPECT_EQ(i < size ? cpus[i] : kNoOSProcessor, GetOSProcessorNumber(group, i)) << group << ":" << i;
-            const uint64_t last = group == 0 && c.mask == 0xFFFFF00000FFFFF ? uint64_t(1) << 59 : uint64_t(1) << (size - 1);
+            const uint64_t last = uint64_t(1) << (group == 0 && c.mask == kByNumber ? 59 : size - 1);
             cpu_set_t set;
             ASSERT_TRUE(platform::GroupMaskToProcessors(group, last, &set));
             EXPECT_TRUE(CPU_COUNT(&set) == 1 && CPU_ISSET(cpus.back(), &set)) << group;

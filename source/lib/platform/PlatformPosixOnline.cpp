@@ -78,8 +78,11 @@ void OnlineList::FormGroups() {
     // One group holds every processor of a machine of at most 64: where
     // they sit is not read.
     m_groupCount = static_cast<WORD>(m_count <= 64 ? 1 : FormOnlineGroups(*this, m_groupOf));
-    for (WORD group = 0; group < m_groupCount; ++group) m_groupSize[group] = 0;
-    ForEach([&](uint32_t index, uint32_t) { ++m_groupSize[m_groupCount > 1 ? m_groupOf[index] : 0]; });
+    m_groupSize[0] = static_cast<uint16_t>(m_count);
+    if (m_groupCount > 1) {
+        for (WORD group = 0; group < m_groupCount; ++group) m_groupSize[group] = 0;
+        ForEach([&](uint32_t index, uint32_t) { ++m_groupSize[m_groupOf[index]]; });
+    }
     m_group0ByNumber = true;
     m_group0Mask = 0;
     ForEachInGroup(0, [&](uint32_t, uint32_t cpu) {

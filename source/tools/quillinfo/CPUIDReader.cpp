@@ -20,7 +20,8 @@ uint32_t CPUIDReader::ProcessorsInGroup(uint16_t group) const {
 
 void CPUIDReader::ForEachProcessor(uint64_t mask, uint64_t active, const std::function<void(uint32_t bit)>& visit,
                                    uint32_t firstProcessor, int group) {
-    const uint16_t inGroup = static_cast<uint16_t>(group >= 0 ? group : OwnGroup());
+    // A replayed machine starts the thread in its group 0.
+    const uint16_t inGroup = static_cast<uint16_t>(group >= 0 ? group : m_simulated ? 0 : OwnGroup());
     Placement placement(group);
     for (uint32_t bit = 0; bit < 64; ++bit) {
         if (!(mask >> bit & 1)) continue;
