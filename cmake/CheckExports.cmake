@@ -13,7 +13,8 @@ set(expected
   OverrideInternalSafetyChecks SetQuillDetailedErrorReportCallback SetQuillErrorReportCallback)
 # Extensions beside the 23, in both products.
 list(APPEND expected SetQuillDescriptionRules)
-list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription)
+list(APPEND expected NumProcessorGroups NumLogicalProcessorsInGroup GetGroupMachineDescription
+  GetOSProcessorNumber)
 list(APPEND expected GetCPUSignature GetCPUIndexInGroup)
 list(APPEND expected HasCPUFeature IsCPUFeatureUsable GetCPUFeatureLevel GetAVX10Version GetCPUFeatureName
   IsFeatureUsableEverywhere)

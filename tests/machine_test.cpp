@@ -14,7 +14,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
@@ -434,6 +436,111 @@ TEST(ProcessorGroups, TheThreadIsPutBackAfterEveryGroupExport) {
     EXPECT_EQ(nullptr, MachinePtr(GetGroupMachineDescription(1)));
     EXPECT_EQ(Values({0, 0xF}), Values({QuillSimThreadGroup(), QuillSimThreadAffinity()}));
     EXPECT_EQ(1u, capture.Count("Unable to move the thread into processor group 1."));
+}
+
+namespace {
+// A dump's processors renumbered as Linux numbers them: thread t of every core after every thread t - 1, the
+// dump listing each core's `threads` threads in a row.
+std::string LinuxNumbered(const char* file, uint32_t threads) {
+    std::ifstream in(std::string(QUILL_TEST_DATA_DIR) + "/" + file);
+    std::vector<std::string> blocks;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("CPUID 00000000:", 0) == 0) blocks.emplace_back();
+        if (line.rfind("CPUID ", 0) == 0) blocks.back() += line + "\n";
+    }
+    const std::string path = testing::TempDir() + "linux-numbered-" + file;
+    std::ofstream out(path);
+    for (uint32_t t = 0; t < threads; ++t)
+        for (size_t core = 0; core < blocks.size() / threads; ++core) out << blocks[core * threads + t] << "\n";
+    return path;
+}
+}  // namespace
+
+// No core, and no package of at most 64 processors, is split over groups, in the dump's order or in Linux's;
+// each group is described with its own processors, whose OS numbers are their positions. From leaf 0xB by
+// hand: the Ice Lake server has SMT width 1 and package width 6 (two packages of 24 cores, 2 threads each),
+// Knights Landing SMT width 2 in one package of 64 cores of 4 threads (the x2APIC ids ascend in both dumps).
+TEST(ProcessorGroups, CoresAndPackagesOfAtMost64StayWhole) {
+    const char kICX[] = "GenuineIntel00606A6_ICX_04_CPUID.txt";
+    const char kKNL[] = "GenuineIntel0050671_KnightsLanding_CPUID.txt";
+    struct OS { uint16_t group; uint32_t index, number; };
+    struct Case { const char* file; uint32_t threads; bool linux; uint32_t smtWidth, packageWidth, groups;
+                  std::vector<OS> numbers; };
+    const Case cases[] = {
+        {kICX, 2, false, 1, 6, 2, {{0, 47, 47}, {1, 0, 48}}},
+        {kICX, 2, true, 1, 6, 2, {{0, 23, 23}, {0, 24, 48}, {0, 47, 71}, {1, 0, 24}, {1, 24, 72}}},
+        {kKNL, 4, false, 2, 9, 4, {{1, 0, 64}, {3, 63, 255}}},  // 16 cores a group
+        {kKNL, 4, true, 2, 9, 4, {{0, 15, 15}, {0, 16, 64}, {1, 0, 16}, {3, 63, 255}}},
+    };
+    ReportCapture capture;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.linux ? " in Linux's order" : ""));
+        const std::string path =
+            c.linux ? LinuxNumbered(c.file, c.threads) : QUILL_TEST_DATA_DIR "/" + std::string(c.file);
+        ASSERT_EQ(0, QuillSimLoadDump(path.c_str(), nullptr, 0));
+        ASSERT_EQ(c.groups, NumProcessorGroups());
+        std::map<uint32_t, std::set<uint16_t>> groupsOfCore, groupsOfPackage;
+        std::map<uint32_t, uint32_t> packageSize;
+        std::set<uint32_t> numbers;
+        for (uint16_t group = 0; group < c.groups; ++group) {
+            MachinePtr machine(GetGroupMachineDescription(group));
+            const uint32_t size = NumLogicalProcessorsInGroup(group);
+            ASSERT_EQ(size, machine->GetNumCollected());
+            for (uint32_t i = 0; i < size; ++i) {
+                const uint32_t number = GetOSProcessorNumber(group, i), apic = X2APICID(number);
+                EXPECT_EQ(apic, APICID(machine->GetCPUDescriptionByIndex(i))) << group << ":" << i;
+                numbers.insert(number);
+                groupsOfCore[apic >> c.smtWidth].insert(group);
+                groupsOfPackage[apic >> c.packageWidth].insert(group);
+                ++packageSize[apic >> c.packageWidth];
+            }
+            EXPECT_EQ(kNoOSProcessor, GetOSProcessorNumber(group, size));
+        }
+        EXPECT_EQ(kNoOSProcessor, GetOSProcessorNumber(c.groups, 0));
+        EXPECT_EQ(QuillSimNumProcessors(), numbers.size());
+        EXPECT_EQ(QuillSimNumProcessors() / c.threads, groupsOfCore.size());
+        for (const auto& core : groupsOfCore) EXPECT_EQ(1u, core.second.size()) << "core " << core.first;
+        for (const auto& package : groupsOfPackage)  // one group for 64, else as few as fit
+            EXPECT_EQ((packageSize[package.first] + 63) / 64, package.second.size()) << "package " << package.first;
+        for (const OS& os : c.numbers)
+            EXPECT_EQ(os.number, GetOSProcessorNumber(os.group, os.index)) << os.group << ":" << os.index;
+    }
+}
+
+// Without leaf 0xB, processors are placed by AMD's leaves 0x80000008 (7 bits of APIC id per package) and
+// 0x8000001E (2 threads per core), or by leaves 1 (128 logical processors per package) and 4 (64 cores): one
+// package of 39 cores of 2 threads (APIC id: core << 1 | thread), in Linux's order, split at a core boundary.
+TEST(ProcessorGroups, PlacedByAMDLeavesOrByLeaves1And4) {
+    for (const bool amd : {true, false}) {
+        const std::string path = testing::TempDir() + (amd ? "amd-78.txt" : "intel-78.txt");
+        FILE* out = std::fopen(path.c_str(), "w");
+        const auto leaf = [out](uint32_t l, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+            std::fprintf(out, "CPUID %08X: %08X-%08X-%08X-%08X\n", l, a, b, c, d);
+        };
+        for (uint32_t thread = 0; thread < 2; ++thread)
+            for (uint32_t apic = thread; apic < 78; apic += 2) {
+                if (amd) {
+                    leaf(0, 1, 0x68747541, 0x444D4163, 0x69746E65);  // "AuthenticAMD"
+                    leaf(1, 0x800F12, apic << 24 | 128 << 16, 0, 1 << 28);
+                    leaf(0x80000000, 0x8000001E, 0, 0, 0);
+                    leaf(0x80000001, 0, 0, 1 << 22, 0);
+                    leaf(0x80000008, 0, 0, 7 << 12 | 77, 0);
+                    leaf(0x8000001E, apic, 1 << 8 | apic >> 1, 0, 0);
+                } else {
+                    leaf(0, 4, 0x756E6547, 0x6C65746E, 0x49656E69);  // "GenuineIntel"
+                    leaf(1, 0x206F2, apic << 24 | 128 << 16, 0, 1 << 28);
+                    leaf(4, 63 << 26 | 0x121, 0, 0, 0);
+                }
+            }
+        std::fclose(out);
+        ASSERT_EQ(0, QuillSimLoadDump(path.c_str(), nullptr, 0));
+        // Cores 0 to 19 (40 processors), then 20 to 38.
+        EXPECT_EQ(Values({2, 40, 38, 19, 39, 58, 20, 59, 77, kNoOSProcessor}),
+                  Values({NumProcessorGroups(), NumLogicalProcessorsInGroup(0), NumLogicalProcessorsInGroup(1),
+                          GetOSProcessorNumber(0, 19), GetOSProcessorNumber(0, 20), GetOSProcessorNumber(0, 39),
+                          GetOSProcessorNumber(1, 0), GetOSProcessorNumber(1, 19), GetOSProcessorNumber(1, 37),
+                          GetOSProcessorNumber(1, 38)})) << (amd ? "AMD" : "leaves 1 and 4");
+    }
 }
 
 // Faults in the platform's processor sets and moves, seen through the machine

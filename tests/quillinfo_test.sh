@@ -52,6 +52,7 @@ processor = dict(logicalIndex=U32, vendorString=str, vendorId=U32, name=str, mic
                  flags=[str], notUsable=[str], x86_64Level=5, avx10Version=U8,
                  coreType=({"performance", "efficiency", "low-power efficiency"},),
                  caches=[cache], hypervisor=(dict(vendorId=U32, vendor=str, major=U16, minor=U16, signature=str),))
+processor["osProcessor"] = (U32,)
 levels = {"1": U32, "2": U32, "3": U32}
 problems += bad(doc, dict(
     numLogicalProcessors=U32, numLogicalProcessorsInProcess=U32, numPackages=U32, isSymmetric=bool,
@@ -180,13 +181,15 @@ expect "the odd name does not come back byte for byte" is "$tmp/out" True \
     'd["processors"][0]["name"] == "Quill \"odd\" \\ name\x01\x1f\xe9\x7f end"'
 expect "Intel family 6 model 2, no known part, is named" is "$tmp/out" None 'd["processors"][0]["microarchitecture"]'
 
-# 256 processors: 4 groups of 64 in the JSON, each processor once; the text
+# 256 processors: 4 groups of 64 in the JSON, each processor once, with its
+# position in the dump as its OS number; the text
 # and the picture show every group.
 status 0 --replay "$groups_dump" --json
 expect "GROUPS_DUMP: the document is not as documented" check_json "$tmp/out"
 expect "GROUPS_DUMP: not 256 processors in 4 groups of 64, each once" is "$tmp/out" True '
 d["numLogicalProcessorsAllGroups"] == 256 and len(d["groups"]) == 4 and d["groups"][0]["processors"] == d["processors"]
 and len({p["apicId"] for g in d["groups"] for p in g["processors"]}) == 256
+and {p["osProcessor"] for g in d["groups"] for p in g["processors"]} == set(range(256))
 and all(g["numLogicalProcessors"] == len(g["processors"]) == 64 for g in d["groups"])'
 status 0 --replay "$groups_dump"
 expect "GROUPS_DUMP: the text does not show 4 groups" test "$(grep -c '^=== Processor group [0-3]: 64 logical' \

@@ -23,9 +23,10 @@
 // OverrideInternalSafetyChecks), the queries that collect nothing
 // (NumLogicalProcessors, NumLogicalProcessorsInCurrentProcess,
 // CurrProcessorID, GetProcessorFeatureDescriptor, the two vendor strings,
-// NumProcessorGroups, NumLogicalProcessorsInGroup, GetCPUFeatureName) and the
-// four casts. A call that collects follows the rules in force when it starts
-// to its end; a rules switch or a clear takes effect when the next one starts.
+// NumProcessorGroups, NumLogicalProcessorsInGroup, GetOSProcessorNumber,
+// GetCPUFeatureName) and the four casts. A call that collects follows the
+// rules in force when it starts to its end; a rules switch or a clear takes
+// effect when the next one starts.
 
 extern "C" {
 
@@ -89,6 +90,12 @@ QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 // description's lookups collect) and put back with its group and affinity.
 // Null for a group that does not exist, with a report.
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
+// The operating system's own number of the processor at `indexInGroup` of a
+// group (the processor indices of GetGroupMachineDescription(group)), with
+// which a host pins a thread: on Windows its number within the group, on
+// Linux the kernel's CPU number, on a replayed dump its position in the
+// dump. kNoOSProcessor for a group or index that does not exist.
+QUILL_API uint32_t GetOSProcessorNumber(uint16_t group, uint32_t indexInGroup);
 
 // Extension beside the 23: CPUID leaf 1 EAX of a processor as described (0
 // for a null description or a processor without leaf 1). Display family:

@@ -79,6 +79,9 @@ QUILL_API uint32_t SetQuillDescriptionRules(uint32_t rules);
 QUILL_API uint16_t NumProcessorGroups(void);
 QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group);
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group);
+/* The operating system's number of a group's processor (kNoOSProcessor for
+ * none; see quill/Quill.h). */
+QUILL_API uint32_t GetOSProcessorNumber(uint16_t group, uint32_t indexInGroup);
 
 /* Extension beside the 23: CPUID leaf 1 EAX of a processor as described, 0
  * without one (see quill/Quill.h). */

@@ -3,10 +3,22 @@
  *
  * The simulated machine has up to 1024 logical processors, each with its own
  * CPUID answers (absent leaves and sub-leaves answer zeros), in processor
- * groups formed as Windows forms them by default: at most 64 processors a
- * group, the groups as equal in size as possible (the first ones one larger),
- * the processors in order. Processors are numbered across the machine; the
- * masks are those of one group, bit i its i-th processor. The calling thread
+ * groups formed as Windows forms them when the machine is made or loaded: at
+ * most 64 processors a group; a core's threads never split; a package of at
+ * most 64 never split; a larger package divided at its dies, else its L3s,
+ * else its cores; as few groups as that allows, as equal in size as those
+ * places allow (the first ones the larger); packages of at most 64 share
+ * groups in turn, a larger one has groups of its own; the groups in the
+ * order of the packages, dies, L3s and cores. Where each processor sits comes
+ * from its APIC ids: leaf 0x1F or 0xB (SMT, die and package levels), else on
+ * AMD and Hygon leaves 0x80000008 (package) and 0x8000001E (threads per core,
+ * node), else leaves 1 and 4; its L3 from the level 3 sub-leaf of leaf 4 or
+ * 0x8000001D. Where two processors report the same APIC id (a machine made
+ * with empty tables), the processors are taken in order, in groups as equal
+ * in size as possible. Processors are numbered across the machine (their
+ * position in the dump, which GetOSProcessorNumber answers); a group need not
+ * be a range of those numbers. The masks are those of one group, bit i its
+ * i-th processor in that numbering. The calling thread
  * runs on one processor of one group; SetThreadAffinityMask moves it, within
  * its group, to the lowest processor of the new mask unless it already runs
  * inside that mask. The process may use every processor of the groups above

@@ -96,6 +96,8 @@ enum { kEntryUnknown = 0, kEntryPage = 1, kEntryLine = 2, kEntryMicroOp = 3 };
 /* Special processor arguments. */
 #define kCurrentProcessor 0x80000000u
 #define kFirstProcessor 0x80000001u
+/* GetOSProcessorNumber for a group or index that does not exist. */
+#define kNoOSProcessor 0xFFFFFFFFu
 
 /* Bit numbers of the 64-bit feature word returned by GetFeatures. */
 enum {

@@ -20,6 +20,11 @@ QUILL_API uint16_t NumProcessorGroups() { return CountProcessorGroups(); }
 
 QUILL_API uint32_t NumLogicalProcessorsInGroup(uint16_t group) { return CountProcessorsInGroup(group); }
 
+QUILL_API uint32_t GetOSProcessorNumber(uint16_t group, uint32_t indexInGroup) {
+    if (indexInGroup >= CountProcessorsInGroup(group)) return kNoOSProcessor;
+    return platform::GetProcessorOSNumber(group, indexInGroup);
+}
+
 QUILL_API MachineDescription* GetGroupMachineDescription(uint16_t group) {
     try {
         CollectionScope collection;

@@ -17,9 +17,9 @@ public:
 
     // A thread-affinity change to exactly {processor} fails with `errorCode`.
     void RefuseMoveTo(uint32_t processor, uint32_t errorCode);
-    // The error for a thread-affinity change to `mask` in the group whose
-    // first processor is `first`, or 0 if allowed.
-    uint32_t MoveRefusal(uint32_t first, uint64_t mask) const;
+    // The error for a thread-affinity change to exactly {processor}, or 0 if
+    // allowed.
+    uint32_t MoveRefusal(uint32_t processor) const;
 
     void FailProcessMaskQuery(uint32_t errorCode) { m_processMaskQuery.store(errorCode); }
     uint32_t ProcessMaskQueryFailure() const { return m_processMaskQuery.load(); }

@@ -1,5 +1,8 @@
 #include "SimMachine.h"
 
+#include "ApicPlaces.h"
+#include "GroupFormation.h"
+
 #include "platform/Platform.h"
 #include <quill/QuillSim.h>
 
@@ -36,15 +39,24 @@ uint32_t SimMachine::LowestBit(uint64_t mask) {
     return bit;
 }
 
-void SimMachine::Reset(uint32_t count) {
-    // Groups as Windows forms them by default: at most 64 processors each,
-    // as equal in size as possible, the first ones one larger.
-    const uint32_t groups = (count + 63) / 64;
-    m_groupFirst.clear();
-    for (uint32_t group = 0, first = 0; group < groups; ++group) {
-        m_groupFirst.push_back(first);
-        first += count / groups + (group < count % groups ? 1 : 0);
+void SimMachine::FormGroups(const std::vector<CPUIDTable>& tables, Groups& formed) {
+    const uint32_t count = static_cast<uint32_t>(tables.size());
+    std::vector<ProcessorPlace> places;
+    const bool placed = ApicPlaces::Find(tables, places);
+    std::vector<uint32_t> scratch(2 * size_t(count));
+    formed.groupOf.assign(count, 0);
+    const uint32_t groups = GroupFormation::Form(placed ? places.data() : nullptr, count, scratch.data(),
+                                                 formed.groupOf.data(), kMaxGroups);
+    formed.members.assign(groups, {});
+    formed.bitOf.assign(count, 0);
+    for (uint32_t processor = 0; processor < count; ++processor) {
+        std::vector<uint32_t>& members = formed.members[formed.groupOf[processor]];
+        formed.bitOf[processor] = static_cast<uint8_t>(members.size());
+        members.push_back(processor);
     }
+}
+
+void SimMachine::Reset() {
     const uint64_t mask = LowMask(GroupSize(0));
     m_systemCount.store(GroupSize(0));
     m_activeMask.store(mask);
@@ -78,17 +90,30 @@ bool SimMachine::Replace(std::vector<CPUIDTable> tables) {
     if (tables.empty() || tables.size() > QUILL_SIM_MAX_PROCESSORS) {
         return false;
     }
+    Groups formed;
+    FormGroups(tables, formed);  // before anything changes: it may run out of memory
     m_tables = std::move(tables);
-    Reset(static_cast<uint32_t>(m_tables.size()));
+    m_groups = std::move(formed);
+    Reset();
     return true;
 }
 
 uint32_t SimMachine::GroupSize(uint32_t group) const {
-    if (group >= m_groupFirst.size()) {
-        return 0;
-    }
-    const uint32_t end = group + 1 < m_groupFirst.size() ? m_groupFirst[group + 1] : NumProcessors();
-    return end - m_groupFirst[group];
+    return group < m_groups.members.size() ? static_cast<uint32_t>(m_groups.members[group].size()) : 0;
+}
+
+uint32_t SimMachine::Member(uint16_t group, uint32_t bit) const {
+    const uint32_t size = GroupSize(group);
+    return bit < size ? m_groups.members[group][bit] : NumProcessors() + (bit - size);
+}
+
+uint32_t SimMachine::IndexedProcessor(uint16_t group, uint32_t index) const {
+    const uint32_t size = GroupSize(group);
+    uint64_t mask = group == 0 ? m_activeMask.load() : LowMask(size);
+    if (mask == 0) mask = LowMask(m_systemCount.load());  // as the platform's query reads it
+    for (; mask != 0 && index != 0; --index) mask &= mask - 1;
+    if (mask == 0 || LowestBit(mask) >= size) return kNoProcessor;
+    return m_groups.members[group][LowestBit(mask)];
 }
 
 uint32_t SimMachine::SystemCount() const {
@@ -113,12 +138,13 @@ void SimMachine::PlaceThread(uint16_t group, uint64_t mask) {
 }
 
 uint16_t SimMachine::GroupOf(uint32_t processor) const {
-    // A processor past the machine counts as one of the last group.
-    uint16_t group = 0;
-    while (group + 1u < m_groupFirst.size() && m_groupFirst[group + 1u] <= processor) {
-        ++group;
-    }
-    return group;
+    if (processor < m_groups.groupOf.size()) return m_groups.groupOf[processor];
+    return static_cast<uint16_t>(m_groups.members.size() - 1);
+}
+
+uint32_t SimMachine::BitOf(uint32_t processor) const {
+    if (processor < m_groups.bitOf.size()) return m_groups.bitOf[processor];
+    return GroupSize(GroupOf(processor)) + processor - NumProcessors();
 }
 
 uint64_t SimMachine::AffinityIn(uint16_t group) const {
@@ -139,15 +165,15 @@ void SimMachine::Reschedule() {
     };
     const uint32_t current = m_currentProcessor.load();
     const uint16_t group = GroupOf(current);
-    const uint32_t index = current - m_groupFirst[group];
-    if (index < 64 && ((allowed(group) >> index) & 1) != 0) {
+    const uint32_t bit = BitOf(current);
+    if (bit < 64 && ((allowed(group) >> bit) & 1) != 0) {
         return;
     }
     uint16_t target = m_threadGroup.load();
     for (uint16_t other = 0; allowed(target) == 0 && other < groups; ++other) {
         target = other;
     }
-    m_currentProcessor.store(m_groupFirst[target] + LowestBit(allowed(target)));
+    m_currentProcessor.store(Member(target, LowestBit(allowed(target))));
 }
 
 void SimMachine::SpanGroups() {
@@ -159,7 +185,7 @@ void SimMachine::SpanGroups() {
 void SimMachine::CurrentProcessorNumber(uint16_t& group, uint8_t& number) const {
     const uint32_t current = m_currentProcessor.load();
     group = GroupOf(current);
-    number = static_cast<uint8_t>(current - m_groupFirst[group]);
+    number = static_cast<uint8_t>(BitOf(current));
 }
 
 bool SimMachine::SelectedCpuSets(uint64_t (&masks)[kMaxGroups], uint32_t& error) const {
@@ -243,8 +269,8 @@ void SimMachine::SetCurrentProcessor(uint32_t processor) {
 bool SimMachine::SetThreadAffinity(uint64_t mask, uint64_t& previous, uint32_t& error) {
     m_counters.CountAffinityCall();
     const uint16_t group = m_threadGroup.load();
-    const uint32_t first = group < m_groupFirst.size() ? m_groupFirst[group] : 0;
-    const uint32_t refusal = m_faults.MoveRefusal(first, mask);
+    const bool single = mask != 0 && (mask & (mask - 1)) == 0;
+    const uint32_t refusal = single ? m_faults.MoveRefusal(Member(group, LowestBit(mask))) : 0;
     if (refusal != 0) {
         error = refusal;
         return false;

@@ -1,8 +1,11 @@
 // The state of the simulated machine: the CPUID tables of its processors,
 // their processor groups, what the system and process report, where the
 // (single simulated) calling thread runs, the thread priority, the counters
-// and the armed faults. Processors are numbered across the machine; the
-// masks are those of one group, bit i the group's i-th processor.
+// and the armed faults. Processors are numbered across the machine (their
+// position in the dump); the masks are those of one group, bit i the
+// group's i-th processor in that numbering. The groups are formed as
+// Windows forms them (GroupFormation.h) from where the APIC ids place the
+// processors, so that a group need not be a range of the numbering.
 //
 // The thread's placement is as Windows 11 and Server 2022 make it: an
 // affinity in its (primary) group which may also span every other group,
@@ -38,10 +41,12 @@ public:
     SimMachine(const SimMachine&) = delete;
     SimMachine& operator=(const SimMachine&) = delete;
 
-    // A machine of `count` (1..1024) processors with empty tables, in groups
-    // formed as Windows forms them by default.
+    // A machine of `count` (1..1024) processors with empty tables: nothing
+    // places them, so the groups are ranges as equal in size as possible.
     bool Create(uint32_t count);
-    // A machine of the given processors (1..1024 tables), grouped the same way.
+    // A machine of the given processors (1..1024 tables), grouped by the
+    // places their APIC ids give; where two of them report the same APIC
+    // id, as empty tables do, grouped as Create groups them.
     bool Replace(std::vector<CPUIDTable> tables);
     uint32_t NumProcessors() const { return static_cast<uint32_t>(m_tables.size()); }
     // The table of a processor, or null past the machine.
@@ -51,9 +56,16 @@ public:
     // leaf or sub-leaf that is not stored answers zeros.
     CPUIDRegs ExecuteCPUID(uint32_t leaf, uint32_t subleaf);
 
-    uint16_t NumGroups() const { return static_cast<uint16_t>(m_groupFirst.size()); }
+    uint16_t NumGroups() const { return static_cast<uint16_t>(m_groups.members.size()); }
     // Processors of a group; 0 past the machine.
     uint32_t GroupSize(uint32_t group) const;
+    // The processor at `bit` of a group's masks; past the group, one past
+    // the machine.
+    uint32_t Member(uint16_t group, uint32_t bit) const;
+    // The processor at `index` of a group's processor indices (the set bits
+    // of its active mask, in order); kNoProcessor for none.
+    uint32_t IndexedProcessor(uint16_t group, uint32_t index) const;
+    static constexpr uint32_t kNoProcessor = 0xFFFFFFFF;
 
     // What the system reports for group 0; other groups report all their
     // processors.
@@ -81,8 +93,9 @@ public:
     // The group of the thread's processor and its number in the group.
     void CurrentProcessorNumber(uint16_t& group, uint8_t& number) const;
 
-    // Selected CPU sets, one mask per group (0: none there).
-    static constexpr uint16_t kMaxGroups = (QUILL_SIM_MAX_PROCESSORS + 63) / 64;
+    // Selected CPU sets, one mask per group (0: none there). No more groups
+    // are formed than this.
+    static constexpr uint16_t kMaxGroups = 32;
     void SetHasCpuSets(bool has) { m_hasCpuSets.store(has); }
     bool SelectedCpuSets(uint64_t (&masks)[kMaxGroups], uint32_t& error) const;
     bool SelectCpuSets(const uint64_t (&masks)[kMaxGroups], uint32_t& error);
@@ -106,14 +119,23 @@ public:
 private:
     SimMachine();
 
-    // The state of a freshly made machine of `count` processors.
-    void Reset(uint32_t count);
+    struct Groups {
+        std::vector<std::vector<uint32_t>> members;  // the processors of each group, in order
+        std::vector<uint16_t> groupOf;               // each processor's group
+        std::vector<uint8_t> bitOf;                  // and its bit there
+    };
+    static void FormGroups(const std::vector<CPUIDTable>& tables, Groups& formed);
+    // The state of a freshly made machine.
+    void Reset();
     static uint64_t LowMask(uint32_t count);
     static uint32_t LowestBit(uint64_t mask);
     // Confines the thread to `group` with `mask`, then reschedules it.
     // Holds m_threadLock.
     void PlaceThread(uint16_t group, uint64_t mask);
+    // The group of a processor and its bit there; a processor past the
+    // machine counts as one past the last of the last group.
     uint16_t GroupOf(uint32_t processor) const;
+    uint32_t BitOf(uint32_t processor) const;
     // The processors of `group` the thread's affinity holds.
     uint64_t AffinityIn(uint16_t group) const;
     // Keeps the thread where it is if it may run there, else puts it on the
@@ -122,7 +144,7 @@ private:
     void Reschedule();
 
     std::vector<CPUIDTable> m_tables;
-    std::vector<uint32_t> m_groupFirst;  // first processor of each group
+    Groups m_groups;
     std::atomic<uint32_t> m_systemCount{0};
     std::atomic<uint64_t> m_activeMask{0};
     std::atomic<uint64_t> m_processMask{0};

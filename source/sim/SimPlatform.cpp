@@ -84,11 +84,18 @@ BOOL SetThreadPriority(HANDLE /*thread*/, int priority) {
     return 1;
 }
 
+// Within the thread's group; 64 when the thread runs in another one.
 DWORD GetCurrentProcessorNumber() {
     const sim::SimMachine& machine = sim::SimMachine::Instance();
-    uint32_t first = 0;  // the thread's group numbers its processors from here
-    for (uint16_t group = 0; group < machine.ThreadGroup(); ++group) first += machine.GroupSize(group);
-    return machine.CurrentProcessor() - first;
+    uint16_t group = 0;
+    uint8_t number = 0;
+    machine.CurrentProcessorNumber(group, number);
+    return group == machine.ThreadGroup() ? number : 64;
+}
+
+// The processor's position in the dump.
+DWORD GetProcessorOSNumber(WORD group, DWORD index) {
+    return sim::SimMachine::Instance().IndexedProcessor(group, index);
 }
 
 WORD GetActiveProcessorGroupCount() { return sim::SimMachine::Instance().NumGroups(); }

@@ -245,7 +245,9 @@ static void check_groups(uint32_t numLogical, uint32_t total) {
         uint32_t n = NumLogicalProcessorsInGroup(g);
         MachineDescription* m = GetGroupMachineDescription(g);
         sum += n;
-        if (!CHECK(n >= 1 && n <= 64 && m != NULL)) continue;
+        if (!CHECK(n >= 1 && n <= 64 && m != NULL && GetOSProcessorNumber(g, n - 1) != kNoOSProcessor &&
+                   GetOSProcessorNumber(g, n) == kNoOSProcessor))
+            continue;
         CHECK(QuillMachine_GetNumProcessors(m) == n && QuillMachine_GetNumCollected(m) >= 1 &&
               QuillMachine_GetNumCollected(m) <= n);
         QuillMachine_Release(m);

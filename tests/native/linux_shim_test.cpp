@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sched.h>
 #include <string>
 #include <thread>
@@ -20,24 +22,35 @@
 
 namespace {
 
-// Points the shim at a file of its own with the given online list, in a
-// directory of the test's own, and puts back the list it pointed at before.
+// Points the shim at a directory of the test's own with the given online
+// list and, for each processor N that `place` places ({package, die, core}),
+// cpuN/topology/; puts back what it pointed at before.
 struct FakeOnlineList {
-    const char* before = platform::g_onlineProcessorsPath;
-    std::string directory = testing::TempDir() + "quill-online-XXXXXX";
+    const char* before[2] = {platform::g_onlineProcessorsPath, platform::g_processorTopologyPath};
+    // In memory where the system has such a folder: the tree has many files.
+    std::string directory = (access("/dev/shm", W_OK) == 0 ? "/dev/shm/" : testing::TempDir()) + "quill-online-XXXXXX";
     std::string path;
-    explicit FakeOnlineList(const char* text) {
-        if (!mkdtemp(&directory[0])) ADD_FAILURE() << "no directory for the online list";
-        path = directory + "/online";
+    static void Write(const std::string& path, const std::string& text) {
         FILE* file = std::fopen(path.c_str(), "w");
-        std::fputs(text, file);
+        std::fputs(text.c_str(), file);
         std::fclose(file);
+    }
+    explicit FakeOnlineList(const char* text, std::array<uint32_t, 3> (*place)(uint32_t) = nullptr) {
+        if (!mkdtemp(&directory[0])) ADD_FAILURE() << "no directory for the online list";
+        Write(path = directory + "/online", text);
+        for (uint32_t cpu = 0; place && cpu < 96; ++cpu) {
+            const std::string topology = directory + "/cpu" + std::to_string(cpu) + "/topology/";
+            std::filesystem::create_directories(topology);
+            const char* names[] = {"physical_package_id", "die_id", "core_id"};
+            for (int i = 0; i < 3; ++i) Write(topology + names[i], std::to_string(place(cpu)[i]) + "\n");
+        }
         platform::g_onlineProcessorsPath = path.c_str();
+        platform::g_processorTopologyPath = directory.c_str();
     }
     ~FakeOnlineList() {
-        platform::g_onlineProcessorsPath = before;
-        std::remove(path.c_str());
-        rmdir(directory.c_str());
+        platform::g_onlineProcessorsPath = before[0];
+        platform::g_processorTopologyPath = before[1];
+        std::filesystem::remove_all(directory);
     }
 };
 
@@ -100,6 +113,57 @@ TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
         EXPECT_EQ(ends, platform::ProcessorsToGroupMask(1, set)) << c.list;
         EXPECT_TRUE(size == 64 || !platform::GroupMaskToProcessors(1, uint64_t(1) << size, &set)) << c.list;
     }
+}
+
+// More than 64 processors, grouped by where the kernel places them: Linux
+// numbers every core's second thread after all first threads, so a package's
+// group holds two ranges of numbers. Group 0 keeps the kernel's numbers while
+// they are all below 64, else numbers its processors by position.
+TEST(LinuxShim, GroupsKeepCoresAndPackagesWhole) {
+    using Place = std::array<uint32_t, 3>;  // package, die, core
+    struct Case { Place (*place)(uint32_t); uint64_t mask; std::vector<std::vector<uint32_t>> ranges; };
+    const uint64_t kByNumber = 0xFFFFF00000FFFFF;  // group 0 of the first case: its processors are below 64
+    const Case cases[] = {
+        {[](uint32_t c) { return Place{c % 40 / 20, 0, c % 20}; }, kByNumber, {{0, 19, 40, 59}, {20, 39, 60, 79}}},
+        {[](uint32_t c) { return Place{c % 48 / 24, 0, c % 24}; }, 0xFFFFFFFFFFFF, {{0, 23, 48, 71}, {24, 47, 72, 95}}},
+        {[](uint32_t c) { return Place{0, c / 32, c}; }, ~uint64_t(0), {{0, 63}, {64, 95}}},  // 3 dies, not 48 + 48
+        {nullptr, 0xFFFFFFFFFFFF, {{0, 47}, {48, 95}}},  // nothing placed: the list in order
+    };
+    for (const Case& c : cases) {
+        const uint32_t count = c.ranges.back().back() + 1;
+        FakeOnlineList online(("0-" + std::to_string(count - 1) + "\n").c_str(), c.place);
+        platform::BeginProcessorSnapshot();  // the files read once
+        SCOPED_TRACE(count);
+        uint64_t mask = 0;
+        GetSystemProcessors(&mask);
+        EXPECT_EQ(c.mask, mask);
+        ASSERT_EQ(c.ranges.size(), NumProcessorGroups());
+        for (uint16_t group = 0; group < c.ranges.size(); ++group) {
+            std::vector<uint32_t> cpus;
+            for (size_t r = 0; r < c.ranges[group].size(); r += 2)
+                for (uint32_t cpu = c.ranges[group][r]; cpu <= c.ranges[group][r + 1]; ++cpu) cpus.push_back(cpu);
+            const uint32_t size = static_cast<uint32_t>(cpus.size());
+            EXPECT_EQ(size, NumLogicalProcessorsInGroup(group));
+            for (uint32_t i = 0; i <= size; ++i)
+                EXPECT_EQ(i < size ? cpus[i] : kNoOSProcessor, GetOSProcessorNumber(group, i)) << group << ":" << i;
+            const uint64_t last = uint64_t(1) << (group == 0 && c.mask == kByNumber ? 59 : size - 1);
+            cpu_set_t set;
+            ASSERT_TRUE(platform::GroupMaskToProcessors(group, last, &set));
+            EXPECT_TRUE(CPU_COUNT(&set) == 1 && CPU_ISSET(cpus.back(), &set)) << group;
+            EXPECT_EQ(last, platform::ProcessorsToGroupMask(group, set)) << group;
+        }
+        platform::EndProcessorSnapshot();
+    }
+    // A thread of two processors of group 0 numbered by position is placed on one and put back on both.
+    FakeOnlineList online("0-95\n", cases[1].place);
+    SimulatedThread thread({1, 71});
+    {
+        PutThreadOnCPU placement;
+        placement.MoveToProcessor(47);
+        ASSERT_EQ(kPlacementOK, placement.m_status);
+        EXPECT_TRUE(CPU_COUNT(&SimulatedThread::s_set) == 1 && CPU_ISSET(71, &SimulatedThread::s_set));
+    }
+    EXPECT_TRUE(CPU_COUNT(&SimulatedThread::s_set) == 2 && CPU_ISSET(1, &SimulatedThread::s_set));
 }
 
 // Moves between groups on this machine: the thread's whole set comes back,

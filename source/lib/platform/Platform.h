@@ -62,6 +62,10 @@ WORD GetActiveProcessorGroupCount();
 // Active processors of one group; 0 for a group that does not exist.
 DWORD GetActiveProcessorCount(WORD group);
 BOOL GetThreadGroupAffinity(HANDLE thread, GROUP_AFFINITY* affinity);
+// The operating system's own number of a group's processor at `index` (the
+// set bits of the group's active mask, in order): on Windows its number
+// within the group, on Linux the kernel's CPU number; 0xFFFFFFFF for none.
+DWORD GetProcessorOSNumber(WORD group, DWORD index);
 // Moves the thread into the group with that affinity; `previous` (optional)
 // receives the group and affinity it had.
 BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP_AFFINITY* previous);

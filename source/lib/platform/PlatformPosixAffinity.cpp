@@ -3,8 +3,9 @@
 // unless it is moved into another one, and the mask handed back by a move
 // puts the thread's whole earlier set back.
 //
-// A set that a group-0 mask cannot name (processors above 63, or outside
-// group 0) is kept when the thread first leaves it, and the mask handed back
+// A set that a group-0 mask cannot name (processors outside group 0, or
+// above 63 where group 0 names processors by the kernel's numbers) is kept
+// when the thread first leaves it, and the mask handed back
 // for it is a token: its group-0 processors, or all of group 0 when it has
 // none. Setting the token while the set is kept brings the whole set back.
 #include "PlatformPosix.h"
@@ -33,13 +34,13 @@ thread_local cpu_set_t t_firstRead;
 
 // The mask that names `set` in group 0, keeping the set if the mask cannot
 // name it alone.
-uint64_t NameInGroup0(const cpu_set_t& set, uint64_t group0) {
-    const uint64_t part = posix::ToMask(set) & group0;
-    const cpu_set_t named = posix::ToSet(part);
+uint64_t NameInGroup0(const posix::OnlineList& online, const cpu_set_t& set) {
+    const uint64_t part = posix::Group0MaskOf(online, set);
+    const cpu_set_t named = posix::Group0Set(online, part);
     if (part != 0 && CPU_EQUAL(&named, &set)) return part;
     if (!t_homeKept) {
         t_homeSet = set;
-        t_homeToken = part != 0 ? part : group0;
+        t_homeToken = part != 0 ? part : online.Group0Mask();
         t_homeKept = true;
     }
     return t_homeToken;
@@ -112,28 +113,28 @@ DWORD_PTR SetThreadAffinityMask(HANDLE, DWORD_PTR mask) {
     cpu_set_t previous;
     if (!posix::ReadThreadSet(&previous)) return 0;
     if (t_group != 0) return SetMaskInGroup(t_group, mask, previous);
-    const uint64_t group0 = posix::Online().Group0Mask();
+    const posix::OnlineList& online = posix::Online();
     const bool returning = IsHomeToken(mask);
     cpu_set_t wanted;
     if (returning) {
         wanted = t_homeSet;
     } else {
-        if (mask == 0 || (mask & ~(posix::ProcessMaskBelow64() & group0)) != 0) {
+        if (mask == 0 || (mask & ~posix::ProcessMaskInGroup0(online)) != 0) {
             posix::SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        wanted = posix::ToSet(mask);
+        wanted = posix::Group0Set(online, mask);
     }
     if (!posix::ApplyThreadSet(wanted)) return 0;
     if (returning) t_homeKept = false;
-    return NameInGroup0(previous, group0);
+    return NameInGroup0(online, previous);
 }
 
-// Group 0 keeps the kernel's numbers; above it, the processor's position.
+// The kernel's number where group 0 keeps it; else the processor's position.
 DWORD GetCurrentProcessorNumber() {
     const int cpu = sched_getcpu();
     if (cpu < 0 || cpu >= CPU_SETSIZE) return 64;
-    if (t_group == 0) return static_cast<DWORD>(cpu);
+    if (t_group == 0 && posix::Online().Group0ByNumber()) return static_cast<DWORD>(cpu);
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
@@ -144,7 +145,7 @@ DWORD GetCurrentProcessorNumber() {
 BOOL GetThreadGroupAffinity(HANDLE, GROUP_AFFINITY* affinity) {
     cpu_set_t current;
     if (!posix::ReadThreadSet(&current)) return 0;
-    affinity->Mask = t_group == 0 ? posix::ToMask(current) : ProcessorsToGroupMask(t_group, current);
+    affinity->Mask = ProcessorsToGroupMask(t_group, current);
     affinity->Group = t_group;
     return 1;
 }
@@ -170,15 +171,14 @@ BOOL SetThreadGroupAffinity(HANDLE thread, const GROUP_AFFINITY* affinity, GROUP
     const bool returning = target == 0 && IsHomeToken(affinity->Mask);
     cpu_set_t wanted;
     if (target == 0) {
-        wanted = returning ? t_homeSet : posix::ToSet(affinity->Mask);
+        wanted = returning ? t_homeSet : posix::Group0Set(posix::Online(), affinity->Mask);
     } else if (!GroupMaskToProcessors(target, affinity->Mask, &wanted)) {
         posix::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     if (!posix::ApplyThreadSet(wanted)) return 0;
     if (returning) t_homeKept = false;
-    const uint64_t before =
-        from == 0 ? NameInGroup0(current, posix::Online().Group0Mask()) : ProcessorsToGroupMask(from, current);
+    const uint64_t before = from == 0 ? NameInGroup0(posix::Online(), current) : ProcessorsToGroupMask(from, current);
     t_group = target;
     if (previous) *previous = GROUP_AFFINITY{before, from};
     return 1;

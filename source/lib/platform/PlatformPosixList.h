@@ -7,9 +7,6 @@
 namespace platform {
 namespace posix {
 
-// Longest processor list read.
-constexpr uint32_t kMaxListed = 8192;
-
 // Walks a processor list, calling visit(cpu) for every listed processor in
 // order (at most kMaxListed). False for a malformed or empty list, which may
 // have been visited in part.
@@ -42,6 +39,14 @@ void OnlineList::ForEach(Visit visit) const {
         WalkProcessorList(m_text, [&](uint32_t cpu) { visit(index++, cpu); });
     else
         for (; index < m_count; ++index) visit(index, index);
+}
+
+template <typename Visit>
+void OnlineList::ForEachInGroup(WORD group, Visit visit) const {
+    uint32_t position = 0;
+    ForEach([&](uint32_t index, uint32_t cpu) {
+        if ((m_groupCount > 1 ? m_groupOf[index] : 0) == group) visit(position++, cpu);
+    });
 }
 
 }  // namespace posix

@@ -71,27 +71,47 @@ void OnlineList::Read() {
         const long count = sysconf(_SC_NPROCESSORS_ONLN);
         m_count = count < 1 ? 1 : static_cast<uint32_t>(count);
     }
-    const uint32_t inGroup = GroupSize(0);
+    FormGroups();
+}
+
+void OnlineList::FormGroups() {
+    // One group holds every processor of a machine of at most 64: where
+    // they sit is not read.
+    m_groupCount = static_cast<WORD>(m_count <= 64 ? 1 : FormOnlineGroups(*this, m_groupOf));
+    m_groupSize[0] = static_cast<uint16_t>(m_count);
+    if (m_groupCount > 1) {
+        for (WORD group = 0; group < m_groupCount; ++group) m_groupSize[group] = 0;
+        ForEach([&](uint32_t index, uint32_t) { ++m_groupSize[m_groupOf[index]]; });
+    }
+    m_group0ByNumber = true;
     m_group0Mask = 0;
-    ForEach([&](uint32_t index, uint32_t cpu) {
-        if (index < inGroup && cpu < 64) m_group0Mask |= uint64_t(1) << cpu;
+    ForEachInGroup(0, [&](uint32_t, uint32_t cpu) {
+        if (cpu < 64)
+            m_group0Mask |= uint64_t(1) << cpu;
+        else
+            m_group0ByNumber = false;
     });
+    if (!m_group0ByNumber) m_group0Mask = m_groupSize[0] >= 64 ? ~uint64_t(0) : (uint64_t(1) << m_groupSize[0]) - 1;
 }
 
-WORD OnlineList::GroupCount() const { return static_cast<WORD>((m_count + 63) / 64); }
-
-uint32_t OnlineList::GroupSize(WORD group) const {
-    const uint32_t groups = GroupCount();
-    if (group >= groups) return 0;
-    return m_count / groups + (group < m_count % groups ? 1 : 0);
+uint64_t Group0MaskOf(const OnlineList& online, const cpu_set_t& set) {
+    if (online.Group0ByNumber()) return ToMask(set) & online.Group0Mask();
+    uint64_t mask = 0;
+    online.ForEachInGroup(0, [&](uint32_t position, uint32_t cpu) {
+        if (cpu < CPU_SETSIZE && CPU_ISSET(cpu, &set)) mask |= uint64_t(1) << position;
+    });
+    return mask;
 }
 
-uint32_t OnlineList::GroupStart(WORD group) const {
-    const uint32_t groups = GroupCount();
-    const uint32_t extra = m_count % groups;
-    return group * (m_count / groups) + (group < extra ? group : extra);
+cpu_set_t Group0Set(const OnlineList& online, uint64_t mask) {
+    if (online.Group0ByNumber()) return ToSet(mask);
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    online.ForEachInGroup(0, [&](uint32_t position, uint32_t cpu) {
+        if (((mask >> position) & 1) != 0 && cpu < CPU_SETSIZE) CPU_SET(cpu, &set);
+    });
+    return set;
 }
-
 
 const OnlineList& Online() {
     if (t_snapshotDepth != 0) return t_snapshotList;
@@ -114,10 +134,11 @@ void EndProcessorSnapshot() {
     posix::ForgetThreadSet();
 }
 
-// The processors of group 0, as the kernel numbers them: processors taken
-// offline leave holes, processors above 63 are left out.
+// The processors of group 0, as its masks name them: by the kernel's
+// numbers, where processors taken offline leave holes, or by position.
 void GetSystemInfo(SYSTEM_INFO* info) {
-    uint64_t mask = posix::Online().Group0Mask();
+    const posix::OnlineList& online = posix::Online();
+    uint64_t mask = online.Group0Mask();
     if (mask == 0) mask = 1;
     info->dwNumberOfProcessors = posix::CountBits(mask);
     info->dwActiveProcessorMask = mask;
@@ -127,15 +148,33 @@ WORD GetActiveProcessorGroupCount() { return posix::Online().GroupCount(); }
 
 DWORD GetActiveProcessorCount(WORD group) { return posix::Online().GroupSize(group); }
 
+DWORD GetProcessorOSNumber(WORD group, DWORD index) {
+    const posix::OnlineList& online = posix::Online();
+    DWORD found = 0xFFFFFFFF;
+    if (group == 0 && online.Group0ByNumber()) {
+        uint64_t mask = online.Group0Mask();
+        for (; mask != 0 && index != 0; --index) mask &= mask - 1;
+        return mask != 0 ? static_cast<DWORD>(__builtin_ctzll(mask)) : found;
+    }
+    online.ForEachInGroup(group, [&](uint32_t position, uint32_t cpu) {
+        if (position == index) found = cpu;
+    });
+    return found;
+}
+
 bool GroupMaskToProcessors(WORD group, uint64_t mask, cpu_set_t* set) {
     const posix::OnlineList& online = posix::Online();
     const uint32_t size = online.GroupSize(group);
-    if (mask == 0 || size == 0 || (size < 64 && (mask >> size) != 0)) return false;
-    const uint32_t first = online.GroupStart(group);
+    if (mask == 0 || size == 0) return false;
+    if (group == 0 && online.Group0ByNumber()) {
+        *set = posix::ToSet(mask);
+        return true;
+    }
+    if (size < 64 && (mask >> size) != 0) return false;
     bool fits = true;
     CPU_ZERO(set);
-    online.ForEach([&](uint32_t index, uint32_t cpu) {
-        if (index < first || index - first >= size || !((mask >> (index - first)) & 1)) return;
+    online.ForEachInGroup(group, [&](uint32_t position, uint32_t cpu) {
+        if (((mask >> position) & 1) == 0) return;
         if (cpu < CPU_SETSIZE)
             CPU_SET(cpu, set);
         else
@@ -146,12 +185,10 @@ bool GroupMaskToProcessors(WORD group, uint64_t mask, cpu_set_t* set) {
 
 uint64_t ProcessorsToGroupMask(WORD group, const cpu_set_t& set) {
     const posix::OnlineList& online = posix::Online();
-    const uint32_t size = online.GroupSize(group);
-    const uint32_t first = online.GroupStart(group);
+    if (group == 0) return posix::Group0MaskOf(online, set);
     uint64_t mask = 0;
-    online.ForEach([&](uint32_t index, uint32_t cpu) {
-        if (index >= first && index - first < size && cpu < CPU_SETSIZE && CPU_ISSET(cpu, &set))
-            mask |= uint64_t(1) << (index - first);
+    online.ForEachInGroup(group, [&](uint32_t position, uint32_t cpu) {
+        if (cpu < CPU_SETSIZE && CPU_ISSET(cpu, &set)) mask |= uint64_t(1) << position;
     });
     return mask;
 }

@@ -5,7 +5,7 @@
 // thread's own earlier affinity is always inside it and putting it back is
 // never refused; a processor the kernel no longer lets the thread use is
 // refused by the kernel when the move is tried. The process mask answered is
-// that set within the online processors of group 0.
+// that set within the processors of group 0.
 #include "PlatformPosix.h"
 
 #include <atomic>
@@ -43,7 +43,14 @@ void WidenProcessSet(const cpu_set_t& set) {
     }
 }
 
-uint64_t ProcessMaskBelow64() { return s_processWords[0].load(std::memory_order_relaxed); }
+uint64_t ProcessMaskInGroup0(const OnlineList& online) {
+    if (online.Group0ByNumber()) return s_processWords[0].load(std::memory_order_relaxed) & online.Group0Mask();
+    uint64_t words[kWords];
+    for (size_t word = 0; word < kWords; ++word) words[word] = s_processWords[word].load(std::memory_order_relaxed);
+    cpu_set_t set;
+    std::memcpy(&set, words, sizeof set);
+    return Group0MaskOf(online, set);
+}
 
 }  // namespace posix
 
@@ -53,9 +60,9 @@ HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_
 BOOL GetProcessAffinityMask(HANDLE, DWORD_PTR* processMask, DWORD_PTR* systemMask) {
     cpu_set_t own;
     if (!posix::ReadThreadSet(&own)) return 0;
-    const uint64_t online = posix::Online().Group0Mask();
-    if (processMask) *processMask = posix::ProcessMaskBelow64() & online;
-    if (systemMask) *systemMask = online;
+    const posix::OnlineList& online = posix::Online();
+    if (processMask) *processMask = posix::ProcessMaskInGroup0(online);
+    if (systemMask) *systemMask = online.Group0Mask();
     return 1;
 }
 

@@ -76,6 +76,11 @@ DWORD GetActiveProcessorCount(WORD group) {
     return group == 0xFFFF ? 0 : ::GetActiveProcessorCount(group);
 }
 
+// Windows numbers a group's active processors from 0 on.
+DWORD GetProcessorOSNumber(WORD group, DWORD index) {
+    return index < GetActiveProcessorCount(group) ? index : 0xFFFFFFFF;
+}
+
 BOOL GetThreadGroupAffinity(HANDLE thread, GROUP_AFFINITY* affinity) {
     ::GROUP_AFFINITY current{};
     const BOOL ok = ::GetThreadGroupAffinity(thread, &current);

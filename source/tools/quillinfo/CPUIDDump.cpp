@@ -91,7 +91,7 @@ void WriteProcessor(const CPUIDReader& reader, std::ostream& out) {
 
 }  // namespace
 
-uint32_t WriteCPUIDDump(CPUIDReader& reader, uint64_t processMask, std::ostream& out) {
+uint32_t WriteCPUIDDump(CPUIDReader& reader, uint64_t processMask, uint64_t activeMask, std::ostream& out) {
     uint32_t count = 0;
     const auto write = [&](uint32_t) {
         out << "CPU " << count++ << ":\n";
@@ -99,14 +99,14 @@ uint32_t WriteCPUIDDump(CPUIDReader& reader, uint64_t processMask, std::ostream&
     };
     const uint16_t groups = reader.NumGroups();
     if (groups <= 1) {
-        reader.ForEachProcessor(processMask, write);
+        reader.ForEachProcessor(processMask, activeMask, write);
         return count;
     }
     uint32_t first = 0;
     for (uint16_t group = 0; group < groups; ++group) {
         const uint32_t processors = reader.ProcessorsInGroup(group);
         const uint64_t mask = processors >= 64 ? ~uint64_t(0) : (uint64_t(1) << processors) - 1;
-        reader.ForEachProcessor(mask, write, first, group);
+        reader.ForEachProcessor(mask, mask, write, first, group);
         first += processors;
     }
     return count;

@@ -19,7 +19,8 @@ namespace quillinfo {
 // Writes one "CPU n:" block per processor of `processMask` that the reader
 // reaches, numbered from 0 in bit order; where the library reports more than
 // one processor group, per processor of every group instead, group after
-// group, so that a replay forms the same groups. Returns the number of blocks.
-uint32_t WriteCPUIDDump(CPUIDReader& reader, uint64_t processMask, std::ostream& out);
+// group. `activeMask` holds the processors of the own group, which number
+// them. Returns the number of blocks.
+uint32_t WriteCPUIDDump(CPUIDReader& reader, uint64_t processMask, uint64_t activeMask, std::ostream& out);
 
 }  // namespace quillinfo

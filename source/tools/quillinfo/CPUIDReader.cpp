@@ -7,7 +7,7 @@
 namespace quillinfo {
 
 CPUIDReader::CPUIDReader(const Library& library)
-    : m_simulated(library.SimGetCPUID()), m_groups(library.GroupExports()) {}
+    : m_simulated(library.SimGetCPUID()), m_groups(library.GroupExports()), m_osNumber(library.OSProcessorNumber()) {}
 
 uint16_t CPUIDReader::NumGroups() const {
     const uint16_t groups = m_groups.Present() ? m_groups.NumProcessorGroups() : 1;
@@ -18,20 +18,27 @@ uint32_t CPUIDReader::ProcessorsInGroup(uint16_t group) const {
     return m_groups.Present() ? m_groups.NumLogicalProcessorsInGroup(group) : 0;
 }
 
-void CPUIDReader::ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit,
+void CPUIDReader::ForEachProcessor(uint64_t mask, uint64_t active, const std::function<void(uint32_t bit)>& visit,
                                    uint32_t firstProcessor, int group) {
-    if (m_simulated != nullptr) {
-        for (uint32_t bit = 0; bit < 64; ++bit) {
-            if (!(mask >> bit & 1)) continue;
-            m_processor = firstProcessor + bit;
-            visit(bit);
-        }
-        return;
-    }
+    // A replayed machine starts the thread in its group 0.
+    const uint16_t inGroup = static_cast<uint16_t>(group >= 0 ? group : m_simulated ? 0 : OwnGroup());
     Placement placement(group);
     for (uint32_t bit = 0; bit < 64; ++bit) {
-        if ((mask >> bit & 1) && placement.RunOn(bit)) visit(bit);
+        if (!(mask >> bit & 1)) continue;
+        // The processor index of the bit: the active processors below it.
+        const uint64_t below = active & ((uint64_t(1) << bit) - 1);
+        const uint32_t os = m_osNumber ? m_osNumber(inGroup, static_cast<uint32_t>(__builtin_popcountll(below)))
+                                       : kNoOSProcessor;
+        m_osProcessor.reset();
+        if (os != kNoOSProcessor) m_osProcessor = os;
+        if (m_simulated != nullptr) {
+            m_processor = os != kNoOSProcessor ? os : firstProcessor + bit;
+            visit(bit);
+        } else if (placement.RunOn(bit, m_osProcessor)) {
+            visit(bit);
+        }
     }
+    m_osProcessor.reset();
 }
 
 CPUIDAnswer CPUIDReader::Read(uint32_t leaf, uint32_t subleaf) const {

@@ -29,12 +29,16 @@ public:
 
     // Calls visit(bit) for each processor of `mask` in bit order, skipping
     // those the thread cannot be moved to; during the call, Read answers for
-    // that processor. The mask is that of processor group `group` (by
-    // default the thread's own), whose first processor is `firstProcessor`
-    // on a replayed machine; on the real machine the thread is moved into
-    // the group and back.
-    void ForEachProcessor(uint64_t mask, const std::function<void(uint32_t bit)>& visit,
+    // that processor and OSProcessor tells its number. The mask is that of
+    // processor group `group` (by default the thread's own), whose active
+    // processors are `active`. On the real machine the thread is moved into
+    // the group and back. A library that cannot tell the operating system's
+    // numbers has them in order on a replayed machine, from `firstProcessor`.
+    void ForEachProcessor(uint64_t mask, uint64_t active, const std::function<void(uint32_t bit)>& visit,
                           uint32_t firstProcessor = 0, int group = -1);
+    // The operating system's number of the processor being visited, when
+    // the library tells it.
+    std::optional<uint32_t> OSProcessor() const { return m_osProcessor; }
 
     // The processor groups as the library reports them (1 without its group
     // exports), and the processors of each.
@@ -49,7 +53,9 @@ public:
 private:
     QuillSimGetCPUIDFunction m_simulated;
     const QuillGroupExports& m_groups;
+    GetOSProcessorNumberFunction m_osNumber;
     uint32_t m_processor = 0;
+    std::optional<uint32_t> m_osProcessor;
 };
 
 // The display family, model and stepping of a leaf 1 signature, by the rule

@@ -54,6 +54,7 @@ Json ProcessorJson(const ProcessorSnapshot& p) {
     for (const CacheSnapshot& c : p.caches) caches.push_back(CacheJson(c));
     return Json{
         {"logicalIndex", p.logicalIndex},
+        {"osProcessor", p.osProcessor ? Json(*p.osProcessor) : Json(nullptr)},
         {"vendorString", ToUtf8(p.vendorString)},
         {"vendorId", p.vendorId},
         {"name", ToUtf8(p.name)},

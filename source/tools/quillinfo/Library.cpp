@@ -131,6 +131,7 @@ bool Library::Load(const std::string& path, std::string* error) {
     Resolve(Symbol("GetCPUFeatureName"), &m_exports.features.GetCPUFeatureName);
     Resolve(Symbol("GetCoreType"), &m_exports.GetCoreType);
     Resolve(Symbol("GetMicroarchitectureName"), &m_getMicroarchitectureName);
+    Resolve(Symbol("GetOSProcessorNumber"), &m_osProcessorNumber);
     Resolve(Symbol("QuillSimLoadDump"), &m_loadDump);
     Resolve(Symbol("QuillSimSetCurrentProcessor"), &m_setCurrentProcessor);
     Resolve(Symbol("QuillSimCurrentProcessor"), &m_currentProcessor);

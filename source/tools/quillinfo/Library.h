@@ -61,6 +61,10 @@ struct QuillGroupExports {
     }
 };
 
+// The operating system's number of a group's processor (absent from older
+// libraries).
+using GetOSProcessorNumberFunction = decltype(&::GetOSProcessorNumber);
+
 // The description rules export beside the 23 (absent from older libraries).
 using SetDescriptionRulesFunction = decltype(&::SetQuillDescriptionRules);
 
@@ -92,6 +96,8 @@ public:
     SetDescriptionRulesFunction SetDescriptionRules() const { return m_setDescriptionRules; }
     // Null when the library cannot name microarchitectures.
     GetMicroarchitectureNameFunction GetMicroarchitectureName() const { return m_getMicroarchitectureName; }
+    // Null when the library cannot tell the operating system's numbers.
+    GetOSProcessorNumberFunction OSProcessorNumber() const { return m_osProcessorNumber; }
     const std::string& Path() const { return m_path; }
 
     // The dump loader, or null when this is not the simulated library.
@@ -111,6 +117,7 @@ private:
     QuillGroupExports m_groupExports;
     SetDescriptionRulesFunction m_setDescriptionRules = nullptr;
     GetMicroarchitectureNameFunction m_getMicroarchitectureName = nullptr;
+    GetOSProcessorNumberFunction m_osProcessorNumber = nullptr;
     QuillSimLoadDumpFunction m_loadDump = nullptr;
     QuillSimSetCurrentProcessorFunction m_setCurrentProcessor = nullptr;
     QuillSimCurrentProcessorFunction m_currentProcessor = nullptr;

@@ -60,10 +60,10 @@ std::vector<uint32_t> OnlineProcessors() {
     return online;
 }
 
-// The kernel's number of the processor at `bit` of group `group`, where the
-// library forms groups as Windows does by default: the online processors in
-// order, at most 64 a group, the groups as equal in size as possible. Group 0
-// keeps the kernel's numbers as bits; -1 for no such processor.
+// The kernel's number of the processor at `bit` of group `group`, where a
+// library that cannot tell it formed groups from the online processors in
+// order, at most 64 a group, the groups as equal in size as possible, group
+// 0 keeping the kernel's numbers as bits; -1 for no such processor.
 long GroupProcessor(int group, uint32_t bit) {
     if (group <= 0) return bit;
     const std::vector<uint32_t> online = OnlineProcessors();
@@ -78,6 +78,15 @@ long GroupProcessor(int group, uint32_t bit) {
 
 }  // namespace
 
+uint16_t OwnGroup() {
+#if defined(_WIN32)
+    GROUP_AFFINITY own{};
+    return GetThreadGroupAffinity(GetCurrentThread(), &own) ? own.Group : 0;
+#else
+    return 0;  // the library keeps a thread in group 0 until it moves it
+#endif
+}
+
 Placement::~Placement() {
     if (!m_saved) return;
 #if defined(_WIN32)
@@ -87,7 +96,7 @@ Placement::~Placement() {
 #endif
 }
 
-bool Placement::RunOn(uint32_t bit) {
+bool Placement::RunOn(uint32_t bit, [[maybe_unused]] std::optional<uint32_t> os) {
     if (bit >= 64) return false;
 #if defined(_WIN32)
     uint64_t previous = 0;
@@ -99,7 +108,7 @@ bool Placement::RunOn(uint32_t bit) {
         m_savedGroup = previousGroup;
     }
 #else
-    const long cpu = GroupProcessor(m_group, bit);
+    const long cpu = os ? static_cast<long>(*os) : GroupProcessor(m_group, bit);
     if (cpu < 0 || cpu >= CPU_SETSIZE) return false;
     // The whole set is kept, which may reach beyond 64 processors.
     if (!m_saved && pthread_getaffinity_np(pthread_self(), sizeof m_savedSet, &m_savedSet) != 0) return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #if !defined(_WIN32)
 #include <sched.h>
 #endif
@@ -11,6 +12,8 @@ namespace quillinfo {
 
 // The thread's own processor group: masks as the operating system gives them.
 constexpr int kOwnGroup = -1;
+// Its number (0 where the platform has no groups of its own).
+uint16_t OwnGroup();
 
 class Placement {
 public:
@@ -22,8 +25,9 @@ public:
     Placement(const Placement&) = delete;
     Placement& operator=(const Placement&) = delete;
 
-    // Moves the thread onto the processor at bit `bit` of the group's masks.
-    bool RunOn(uint32_t bit);
+    // Moves the thread onto the processor at bit `bit` of the group's masks,
+    // whose number the library may tell (`os`).
+    bool RunOn(uint32_t bit, std::optional<uint32_t> os = std::nullopt);
 
 private:
     int m_group;

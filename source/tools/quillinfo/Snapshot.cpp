@@ -167,13 +167,20 @@ ProcessorSnapshot ReadProcessor(const Library& library, CPUDescription* descript
 // program reads leaf 1 itself on every processor of the process and gives its
 // signature to the description of the same initial APIC id; a description
 // that none matches (collectors that number processors themselves) takes the
-// processor visited at its own position.
-void SignatureFields(const Library& library, uint64_t processMask, std::vector<ProcessorSnapshot>* processors,
-                     uint32_t firstProcessor = 0, int group = -1) {
+// processor visited at its own position. The operating system's number of
+// the processor comes with the signature.
+void SignatureFields(const Library& library, uint64_t processMask, uint64_t activeMask,
+                     std::vector<ProcessorSnapshot>* processors, uint32_t firstProcessor = 0, int group = -1) {
     std::vector<std::optional<LeafOne>> visited;
+    std::vector<std::optional<uint32_t>> osNumbers;
     CPUIDReader reader(library);
     reader.ForEachProcessor(
-        processMask, [&](uint32_t) { visited.push_back(reader.ReadLeafOne()); }, firstProcessor, group);
+        processMask, activeMask,
+        [&](uint32_t) {
+            visited.push_back(reader.ReadLeafOne());
+            osNumbers.push_back(reader.OSProcessor());
+        },
+        firstProcessor, group);
     std::vector<bool> taken(visited.size(), false);
     std::vector<ProcessorSnapshot*> unmatched;
     for (ProcessorSnapshot& p : *processors) {
@@ -182,6 +189,7 @@ void SignatureFields(const Library& library, uint64_t processMask, std::vector<P
             if (taken[i] || !visited[i] || visited[i]->initialApicId != p.initialApicId) continue;
             taken[i] = found = true;
             p.signature = visited[i]->signature;
+            p.osProcessor = osNumbers[i];
         }
         if (!found) unmatched.push_back(&p);
     }
@@ -190,6 +198,7 @@ void SignatureFields(const Library& library, uint64_t processMask, std::vector<P
         if (i < visited.size() && !taken[i] && visited[i]) {
             taken[i] = true;
             p->signature = visited[i]->signature;
+            p->osProcessor = osNumbers[i];
         }
     }
 }
@@ -242,11 +251,14 @@ void ReadGroups(const Library& library, MachineSnapshot* snapshot) {
         MachineDescription* description = g.GetGroupMachineDescription(group);
         if (ReadMachine(library, description, &s)) {
             if (library.SimGetCPUID() != nullptr || count > 1) {
-                SignatureFields(library, s.activeProcessorMask, &s.processors, first, group);
+                SignatureFields(library, s.activeProcessorMask, s.activeProcessorMask, &s.processors, first, group);
             } else {
                 for (ProcessorSnapshot& p : s.processors)
                     for (const ProcessorSnapshot& own : snapshot->processors)
-                        if (own.apicId == p.apicId && own.vendorString == p.vendorString) p.signature = own.signature;
+                        if (own.apicId == p.apicId && own.vendorString == p.vendorString) {
+                            p.signature = own.signature;
+                            p.osProcessor = own.osProcessor;
+                        }
             }
         }
         if (description != nullptr) description->Release();
@@ -288,7 +300,7 @@ MachineSnapshot TakeSnapshot(const Library& library) {
     ++s_step;
     MachineDescription* description = q.GetMachineDescription();
     if (ReadMachine(library, description, &snapshot))
-        SignatureFields(library, snapshot.processProcessorMask, &snapshot.processors);
+        SignatureFields(library, snapshot.processProcessorMask, snapshot.activeProcessorMask, &snapshot.processors);
     if (description != nullptr) description->Release();
 
     ++s_step;

@@ -38,6 +38,9 @@ struct HypervisorSnapshot {
 
 struct ProcessorSnapshot {
     uint32_t logicalIndex = 0;
+    // The operating system's number of the processor (GetOSProcessorNumber),
+    // read on the visit that gave its signature; nothing when not known.
+    std::optional<uint32_t> osProcessor;
     std::string vendorString;
     uint32_t vendorId = 0;
     std::string name;

@@ -183,7 +183,9 @@ void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
     if (!s.haveMachine) out << "  (the library gave no machine description)\n";
     if (s.groups.size() > 1) {
         out << "  Processor groups:                  " << s.groups.size() << ", "
-            << s.numLogicalProcessorsAllGroups << " logical processors in all (the lines above: this program's group)\n";
+            << s.numLogicalProcessorsAllGroups << " logical processors in all (the lines above: this program's group)\n"
+            << "    formed as Windows forms them: a core's threads, and a package of at most 64, in one group;\n"
+            << "    a larger package divided at its dies, else its L3s, else its cores; as few groups as that allows\n";
     }
 
     const ExportAnswers& e = s.exports;
@@ -204,8 +206,12 @@ void PrintSystem(const MachineSnapshot& s, std::ostream& out) {
 
 void PrintGroupHeading(const MachineSnapshot& group, std::ostream& out) {
     out << "\n=== Processor group " << group.group << ": "
-        << Count(group.numLogicalProcessors, "logical processor", "logical processors") << ", "
-        << Count(group.numPackages, "package", "packages") << ", symmetric " << YesNo(group.isSymmetric);
+        << Count(group.numLogicalProcessors, "logical processor", "logical processors");
+    std::vector<uint32_t> os;
+    for (const ProcessorSnapshot& p : group.processors)
+        if (p.osProcessor) os.push_back(*p.osProcessor);
+    if (!os.empty()) out << " (OS processors " << Ranges(os) << ")";
+    out << ", " << Count(group.numPackages, "package", "packages") << ", symmetric " << YesNo(group.isSymmetric);
     if (!group.haveMachine) out << " (the library gave no description)";
     out << " ===\n";
 }

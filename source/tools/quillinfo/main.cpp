@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         ok = WriteOutput(*options.dumpFile, [&](std::ostream& out) {
                  CPUIDReader reader(library);
                  const uint64_t mask = snapshot.processProcessorMask != 0 ? snapshot.processProcessorMask : 1;
-                 dumped = WriteCPUIDDump(reader, mask, out);
+                 dumped = WriteCPUIDDump(reader, mask, snapshot.activeProcessorMask | mask, out);
                  if (dumped != 0) return true;
                  Fail("--dump: no processor of the process could be visited");
                  return false;
