@@ -75,7 +75,7 @@ void SimMachine::Reset() {
     m_priority.store(platform::THREAD_PRIORITY_NORMAL);
     m_counters.Reset();
     m_faults.Clear();
-    m_xstate.Reset(count);
+    m_xstate.Reset(NumProcessors());
 }
 
 bool SimMachine::Create(uint32_t count) {
