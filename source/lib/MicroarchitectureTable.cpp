@@ -124,7 +124,7 @@ const MicroarchitectureRow kRows[] = {
     {kAMD, 0x1A, 0x40, 0x4F, "Zen 5"},
     {kAMD, 0x1A, 0x60, 0x6F, "Zen 5", kPerformance}, {kAMD, 0x1A, 0x60, 0x6F, "Zen 5c", kOnlyEfficiency},
     {kAMD, 0x1A, 0x70, 0x7F, "Zen 5"},
-    {kHygon, 0x18, 0x00, 0x00, "Moksha"},
+    {kHygon, 0x18, 0x00, 0x00, "Dhyana"},  // Hygon's own name for its first core
 
     // Centaur (IDT, VIA) and Zhaoxin, which reports either vendor string.
     {kCentaur, 5, 0x04, 0x04, "WinChip"}, {kCentaur, 5, 0x08, 0x09, "WinChip"},
