@@ -45,6 +45,7 @@ def test_processors_caches_and_flags_match_quillinfo(replay):
     if replay is None:
         assert all(quillcore.has_feature(f) for f in machine.processors[0].usable_flags
                    if all(f in p.usable_flags for p in machine.processors))
+        assert not quillcore.has_feature("no_such_flag") and machine.processors[0].usable_flags
 
 
 def test_hybrid_core_types_and_l2_clusters():
