@@ -93,22 +93,62 @@ private:
     uint32_t m_regs[kNumFeatureLeaves][4] = {};
 };
 
+
+// The row of each bit of each register of the leaves above, kNoRow where
+// the table has none: set bits are looked up instead of every row tested.
+constexpr uint16_t kNoRow = 0xFFFF;
+struct RowsByBit {
+    uint16_t row[kNumFeatureLeaves][4][32];
+};
+
+const RowsByBit& Rows() {
+    static const RowsByBit s_rows = [] {
+        RowsByBit rows;
+        for (auto& leaf : rows.row)
+            for (auto& reg : leaf)
+                for (uint16_t& row : reg) row = kNoRow;
+        for (uint32_t row = 0; row < kNumCPUFeatureBits && row < kMaxCPUFeatureBits; ++row) {
+            const CPUFeatureBit& bit = kCPUFeatureBits[row];
+            for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
+                if (kFeatureLeaves[i].leaf != bit.leaf || kFeatureLeaves[i].subleaf != bit.subleaf) continue;
+                uint16_t& slot = rows.row[i][bit.reg & 3][bit.bit & 31];
+                if (slot == kNoRow) slot = static_cast<uint16_t>(row);  // the first row of a bit wins
+            }
+        }
+        return rows;
+    }();
+    return s_rows;
+}
+
 }  // namespace
 
 void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
     const FeatureLeafReader leaves(collector);
-    CPUFeatureFlags flags;
-    // The state the present flags need, and what the OS enabled of it.
-    uint64_t needed = 0;
-    for (uint32_t row = 0; row < kNumCPUFeatureBits; ++row)
-        if (leaves.Bit(kCPUFeatureBits[row])) needed |= kCPUFeatureBits[row].state;
+    const RowsByBit& rows = Rows();
+    uint16_t present[kMaxCPUFeatureBits];
+    uint32_t count = 0;
+    uint64_t needed = 0;  // the state the present flags need
+    for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
+        const uint32_t* regs = leaves.Regs(kFeatureLeaves[i].leaf, kFeatureLeaves[i].subleaf);
+        if (regs == nullptr) continue;
+        for (uint32_t reg = 0; reg < 4; ++reg) {
+            for (uint32_t bits = regs[reg]; bits != 0; bits &= bits - 1) {
+                const uint16_t row = rows.row[i][reg][__builtin_ctz(bits)];
+                if (row == kNoRow || count == kMaxCPUFeatureBits) continue;
+                present[count++] = row;
+                needed |= kCPUFeatureBits[row].state;
+            }
+        }
+    }
+    // What the OS enabled of that state.
     const uint64_t enabled = leaves.Bit(kCPUFeatureBits[kOSXSAVERow]) ? platform::GetEnabledXStateFeatures() : 0;
     const uint64_t usableState =
         (enabled & needed) != 0 ? platform::GetPermittedXStateFeatures(enabled & needed) : 0;
+    CPUFeatureFlags flags;
     flags.SetEnabledState(enabled);
-    for (uint32_t row = 0; row < kNumCPUFeatureBits; ++row) {
-        const CPUFeatureBit& bit = kCPUFeatureBits[row];
-        if (leaves.Bit(bit)) flags.Add(row, (usableState & bit.state) == bit.state);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t state = kCPUFeatureBits[present[i]].state;
+        flags.Add(present[i], (usableState & state) == state);
     }
     if (const uint32_t* avx10 = leaves.Regs(kAVX10Leaf, 0)) flags.SetAVX10Version(avx10[kRegEBX] & 0xFF);
     flags.Finish();
