@@ -16,6 +16,11 @@ if first["numLogicalProcessors"] != first["numLogicalProcessorsInProcess"]:
         for key in ("numLogicalProcessors", "activeProcessorMask", "processProcessorMask", "numPackages"):
             doc.pop(key)
         doc["exports"].pop("NumPackages")
+# What the operating system enabled (XCR0, and on Windows the state it
+# reports) is not in a CPUID dump: which flags are usable may differ.
+for doc in (first, second):
+    for p in doc["processors"] + [p for g in doc["groups"] for p in g["processors"]]:
+        p.pop("notUsable"), p.pop("x86_64Level")
 # Processors that differ: the machine-level exports answer for the processor
 # the program runs on, live wherever the scheduler put it, replayed processor 0.
 if not first["isSymmetric"]:
