@@ -12,7 +12,6 @@
 #include <iterator>
 #include <list>
 #include <new>
-#include <set>
 #include <vector>
 
 QUILL_REVISION("$Id: MachineInfo.cpp $");

@@ -26,9 +26,3 @@ bool SharingIDSet::insert(uint16_t id) {
     ++m_size;
     return true;
 }
-
-void SharingIDSet::clear() {
-    m_spilled.clear();
-    m_spilled.shrink_to_fit();
-    m_size = 0;
-}

@@ -10,7 +10,6 @@
 class SharingIDSet {
 public:
     std::size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
     uint16_t operator[](std::size_t index) const { return Data()[index]; }
     const uint16_t* begin() const { return Data(); }
     const uint16_t* end() const { return Data() + m_size; }
@@ -21,7 +20,6 @@ public:
     // Adds an id unless present; false when it was. Throws std::bad_alloc
     // past the room reserved.
     bool insert(uint16_t id);
-    void clear();
 
 private:
     static constexpr std::size_t kInline = 6;
