@@ -252,7 +252,7 @@ TEST_F(CurrentRules, TheExportSwitchesForgetsAndRefusesUnknownRules) {
 }
 
 // Processors 3 to 5 of a six-processor Alder Lake take x2APIC ids 256, 257
-// and 272 (leaf 0xB EDX): their low 8 bits (leaf 1 EBX[31:24]) repeat those
+// and 272 (leaves 0xB and 0x1F EDX): their low 8 bits (leaf 1 EBX[31:24]) repeat those
 // of processors 0 to 2 (ids 0, 1 and 16), which the classic rules fold.
 TEST_F(CurrentRules, FullAPICIdsKeepProcessorsApart) {
     ReportCapture capture;
@@ -261,10 +261,11 @@ TEST_F(CurrentRules, FullAPICIdsKeepProcessorsApart) {
         uint32_t regs[4];
         ASSERT_EQ(1, QuillSimGetCPUID(p - 3, 0xB, 0, regs));
         const uint32_t id = 256 + regs[3];
-        for (uint32_t subleaf = 0; subleaf < 2; ++subleaf) {
-            ASSERT_EQ(1, QuillSimGetCPUID(p, 0xB, subleaf, regs));
-            QuillSimSetCPUID(p, 0xB, subleaf, regs[0], regs[1], regs[2], id);
-        }
+        for (uint32_t leaf : {0xB, 0x1F})
+            for (uint32_t subleaf = 0; subleaf < 2; ++subleaf) {
+                ASSERT_EQ(1, QuillSimGetCPUID(p, leaf, subleaf, regs));
+                QuillSimSetCPUID(p, leaf, subleaf, regs[0], regs[1], regs[2], id);
+            }
         ASSERT_EQ(1, QuillSimGetCPUID(p, 1, 0, regs));
         QuillSimSetCPUID(p, 1, 0, regs[0], (regs[1] & 0xFFFFFF) | (id << 24), regs[2], regs[3]);
     }

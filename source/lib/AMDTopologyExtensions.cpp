@@ -86,15 +86,18 @@ void AMDDataCollector::CollectExtendedTopology(CPUData& record, const RawCPUIDDa
     const uint32_t cores = logical / threads;
 
     record.m_apicID = apicID;
-    // Counts of 256 and more do not fit: 0 leaves them to the topology cache.
+    // The leaves' own counts, which the caches read; the answers are the
+    // package's as described (EnterTopology).
     record.m_maxLogicalPerPackage = static_cast<uint8_t>(logical);
     record.m_coresPerPackage = static_cast<uint8_t>(cores);
     record.m_threadsPerCore = static_cast<uint8_t>(threads);
+    record.m_declaredLogical = logical;
     record.m_smtID = static_cast<uint8_t>(apicID & ((1u << smtWidth) - 1));
-    // Before family 17h leaf 0x8000001E numbers compute units: a core is then
-    // its processor's place in the package's part of the APIC id.
-    record.m_coreID = smtUnits ? static_cast<uint8_t>(ext1E.m_ebx & 0xFF)
-                               : static_cast<uint8_t>((apicID & ((1u << packageShift) - 1)) >> smtWidth);
+    // The core is the processor's place in the package's part of the APIC
+    // id above its thread bits: leaf 0x8000001E's own core id counts within
+    // a die, and before family 17h it numbers compute units.
+    record.m_coreKey = (apicID & ((1u << packageShift) - 1)) >> smtWidth;
+    record.m_coreID = static_cast<uint8_t>(record.m_coreKey);
     record.m_packageID = static_cast<uint8_t>(apicID >> packageShift);
     if (cores > 1) record.m_features |= Feature::MC;
     if (threads > 1) record.m_features |= Feature::HT;

@@ -5,6 +5,7 @@
 #include "QuillPlatform.h"
 #include "Quill.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -49,6 +50,9 @@ void CPUData::Reset() {
     m_featureFlags = CPUFeatureFlags();
     m_coreType = QUILL_CORE_TYPE_NONE;
     m_leaf4Caches = 0;
+    m_coreKey = kNoCoreKey;
+    m_declaredLogical = 0;
+    m_countedFromTopology = false;
 }
 
 void CPUData::Release() {
@@ -66,19 +70,30 @@ const char* CPUData::GetVendorString() const { return m_vendor->vendor; }
 
 uint32_t CPUData::GetVendorID() const { return m_vendor->id; }
 
+namespace {
+// Counts of 256 and more do not fit the 8-bit answers.
+uint8_t Saturated(uint32_t count) { return static_cast<uint8_t>(std::min<uint32_t>(count, 0xFF)); }
+}  // namespace
+
 uint8_t CPUData::GetMaxLogicalPerPackage() const {
+    const TopologyCache& topology = TopologyCache::ForGroup(m_topologyGroup);
+    if (m_countedFromTopology) return Saturated(topology.CountPackage(m_packageID).logical);
     if (m_maxLogicalPerPackage != 0) return m_maxLogicalPerPackage;
-    return static_cast<uint8_t>(TopologyCache::ForGroup(m_topologyGroup).MaxLogicalInPackage(m_packageID));
+    return static_cast<uint8_t>(topology.MaxLogicalInPackage(m_packageID));
 }
 
 uint8_t CPUData::GetCoresPerPackage() const {
+    const TopologyCache& topology = TopologyCache::ForGroup(m_topologyGroup);
+    if (m_countedFromTopology) return Saturated(topology.CountPackage(m_packageID).cores);
     if (m_coresPerPackage != 0) return m_coresPerPackage;
-    return static_cast<uint8_t>(TopologyCache::ForGroup(m_topologyGroup).CountCoresInPackage(m_packageID));
+    return static_cast<uint8_t>(topology.CountCoresInPackage(m_packageID));
 }
 
 uint8_t CPUData::GetThreadsPerCore() const {
+    const TopologyCache& topology = TopologyCache::ForGroup(m_topologyGroup);
+    if (m_countedFromTopology) return Saturated(topology.CountThreadsInCore(m_packageID, m_coreKey));
     if (m_threadsPerCore != 0) return m_threadsPerCore;
-    return static_cast<uint8_t>(TopologyCache::ForGroup(m_topologyGroup).CountThreadsInCore(m_packageID, m_coreID));
+    return static_cast<uint8_t>(topology.CountThreadsInCore(m_packageID, m_coreID));
 }
 
 const CPUCacheData* CPUData::FindDataCache(uint32_t level) const {

@@ -15,7 +15,6 @@
 #include "TransmetaDataCollector.h"
 #include "UMCDataCollector.h"
 #include "Vortex86DataCollector.h"
-#include "ZhaoxinDataCollector.h"
 
 #include <cstdio>
 #include <exception>
@@ -49,7 +48,7 @@ CPUDataCollector* MakeHygon() { return new (std::nothrow) AMDDataCollector(nullp
 // The vendors of their own under the current rules, from kVendorHygon on.
 const Maker kCurrentRulesMakers[] = {
     &MakeHygon,                   // kVendorHygon
-    &Make<ZhaoxinDataCollector>,  // kVendorZhaoxin
+    &Make<CentaurDataCollector>,  // kVendorZhaoxin
 };
 constexpr uint32_t kNumCurrentRulesMakers = sizeof(kCurrentRulesMakers) / sizeof(kCurrentRulesMakers[0]);
 

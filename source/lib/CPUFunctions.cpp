@@ -139,13 +139,11 @@ QUILL_API uint32_t NumPackages() {
     }
 }
 
-// On a hybrid machine: the cores of the package as the topology learnt them,
-// where each processor's own count follows from its own kind of core.
+// On a hybrid machine too, the cores of the package, of every kind: the
+// current rules count them over the package's processors.
 QUILL_API uint8_t MaxCoresPerPackage() {
-    return ReadCurrentProcessor<uint8_t>(1, [](const CPUData& cpu, const MachineInfo* hybrid) {
-        if (!hybrid) return cpu.GetCoresPerPackage();
-        return static_cast<uint8_t>(
-            TopologyCache::ForGroup(cpu.m_topologyGroup).CountCoresInPackage(cpu.m_packageID));
+    return ReadCurrentProcessor<uint8_t>(1, [](const CPUData& cpu, const MachineInfo*) {
+        return cpu.GetCoresPerPackage();
     });
 }
 

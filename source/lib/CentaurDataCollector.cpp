@@ -2,6 +2,7 @@
 
 #include "DescriptionRules.h"
 #include "DeterministicCache.h"
+#include "ExtendedTopology.h"
 #include "Quill.h"
 #include "QuillPlatform.h"
 
@@ -68,6 +69,8 @@ constexpr ProcessorFeatures kCentaurExtendedRemoved = Feature::Syscall | Feature
 
 constexpr uint32_t kDefaultLineSize = 32;
 
+constexpr uint32_t kMTBit = 1u << 28;  // leaf 1 EDX
+
 }  // namespace
 
 CentaurDataCollector::CentaurDataCollector()
@@ -75,6 +78,7 @@ CentaurDataCollector::CentaurDataCollector()
 
 bool CentaurDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
     if (leaf == kLeafCacheParameters) return !UseCurrentRules();
+    if (leaf == kLeafTopology && UseCurrentRules()) return !MultiThreadingPackage();
     return !LeafInRanges(kCentaurLeaves, leaf);
 }
 
@@ -103,9 +107,17 @@ void CentaurDataCollector::CollectFunction(uint32_t leaf) {
         CollectSubleaves(m_rawData, leaf, maxSubleaves, isEnd);
 }
 
+bool CentaurDataCollector::MultiThreadingPackage() const {
+    const RawCPUIDData* leaf1 = FindLeaf(1);
+    return leaf1 != nullptr && (leaf1->m_edx & kMTBit) != 0;
+}
+
 void CentaurDataCollector::CollectFeatures(CPUData& record) {
     x86_x64_DataCollector::CollectFeatures(record);
     record.m_features &= ~kCentaurLeaf1Removed;
+    // The Zhaoxin parts, whichever vendor they report, hold several cores a
+    // package, and the current rules take multi-threading as leaf 1 says.
+    if (UseCurrentRules() && MultiThreadingPackage()) record.m_features |= Feature::MT;
     if (const RawCPUIDData* leaf1 = FindLeaf(1)) {
         AddFeatureFlags(record.m_features, leaf1->m_edx, kCentaurLeaf1Edx);
         AddFeatureFlags(record.m_features, leaf1->m_ecx, kCentaurLeaf1Ecx);
@@ -123,6 +135,7 @@ void CentaurDataCollector::CollectTopology(CPUData& record) {
         record.m_physicalAddressBits = static_cast<uint8_t>(ext8->m_eax & 0xFF);
         record.m_linearAddressBits = static_cast<uint8_t>((ext8->m_eax >> 8) & 0xFF);
     }
+    if (UseCurrentRules() && record.m_features.Has(Feature::MT)) CollectLeafBTopology(m_rawData, record);
 }
 
 void CentaurDataCollector::ParseVIACache(CPUData& record, uint32_t level, uint32_t type, uint32_t reg) {

@@ -9,7 +9,8 @@
 
 // Places the processor from the leaf 0xB records of `rawData` (in sub-leaf
 // order): SMT, core and package ids, cores per package (the other counts are
-// left to the topology cache) and both APIC ids. False, with the record
-// untouched, when the processor has no usable leaf 0xB or no SMT level; the
-// caller then places it otherwise.
+// left to the topology cache) and both APIC ids. Under the current rules
+// from leaf 0x1F where `rawData` holds it, with every count left to the
+// topology cache. False, with the record untouched, when the processor has
+// no usable leaf or no SMT level; the caller then places it otherwise.
 bool CollectLeafBTopology(const std::vector<RawCPUIDData>& rawData, CPUData& record);

@@ -84,6 +84,13 @@ const LeafRange kIntelLeafRanges[] = {
     {0x80000008, 0x80000008},
 };
 
+// Leaves the current rules read besides: the TLBs of leaf 0x18 and the
+// V2 extended topology of leaf 0x1F (its modules, tiles and dies).
+const LeafRange kIntelCurrentRulesLeaves[] = {
+    {kLeafTLBParameters, kLeafTLBParameters},
+    {0x0000001F, 0x0000001F},
+};
+
 // Leaf 1 flags that only the Intel collector reads.
 const FeatureBit kIntelLeaf1Edx[] = {{22, Feature::ACPI}, {29, Feature::TM}, {30, Feature::IA64}};
 const FeatureBit kIntelLeaf1Ecx[] = {
@@ -156,30 +163,32 @@ L2Class ClassifyL2(const CPUCacheData* l2) {
 
 // Leaf 4 ends its list with a sub-leaf of cache type 0.
 bool IsLeaf4Terminator(const RawCPUIDData& raw) { return (raw.m_eax & 0x1F) == 0; }
-// Leaf 0xB ends its list with a sub-leaf of no shift and no processors.
+// Leaves 0xB and 0x1F end their lists with a sub-leaf of no shift and no processors.
 bool IsLeafBTerminator(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 && (raw.m_ebx & 0xFFFF) == 0; }
 
 }  // namespace
 
 bool IntelDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
     const bool found = NextLeafInRanges(kIntelLeafRanges, from, leaf);
-    // The current rules read the TLBs of leaf 0x18 too.
-    if (UseCurrentRules() && from <= kLeafTLBParameters && (!found || *leaf > kLeafTLBParameters)) {
-        *leaf = kLeafTLBParameters;
+    uint32_t extra = 0;
+    if (UseCurrentRules() && NextLeafInRanges(kIntelCurrentRulesLeaves, from, &extra) && (!found || extra < *leaf)) {
+        *leaf = extra;
         return true;
     }
     return found;
 }
 
 bool IntelDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    if (leaf == kLeafTLBParameters) return !UseCurrentRules();
-    if (!LeafInRanges(kIntelLeafRanges, leaf)) return true;
-    if (leaf != 0xB) return false;
-    // Leaf 0xB is read only from a multi-threading capable package that
-    // implements it, which the processor tells only when asked.
+    if (LeafInRanges(kIntelCurrentRulesLeaves, leaf) && !UseCurrentRules()) return true;
+    if (leaf == kLeafTLBParameters) return false;
+    if (!LeafInRanges(kIntelLeafRanges, leaf) && leaf != 0x1F) return true;
+    if (leaf != 0xB && leaf != 0x1F) return false;
+    // Leaves 0xB and 0x1F are read only from a multi-threading capable
+    // package that implements them, which the processor tells only when
+    // asked.
     const RawCPUIDData* leaf1 = FindLeaf(1);
     if (leaf1 == nullptr || (leaf1->m_edx & (1u << 28)) == 0) return true;
-    return IsLeafBTerminator(ExecuteLeaf(0xB, 0));
+    return IsLeafBTerminator(ExecuteLeaf(leaf, 0));
 }
 
 void IntelDataCollector::CollectFunction(uint32_t leaf) {
@@ -202,9 +211,10 @@ void IntelDataCollector::CollectFunction(uint32_t leaf) {
         }
         break;
     case 0xB:
+    case 0x1F:
         if (IsLeafBTerminator(first)) break;
         for (uint32_t subleaf = 1; subleaf < kMaxLeafBSubleaves; ++subleaf) {
-            const RawCPUIDData raw = ExecuteLeaf(0xB, subleaf);
+            const RawCPUIDData raw = ExecuteLeaf(leaf, subleaf);
             if (IsLeafBTerminator(raw)) break;
             m_rawData.push_back(raw);
         }

@@ -180,6 +180,9 @@ bool MachineInfo::AddIfNew(CPUData& record) {
         }
     }
     for (CPUData& stored : m_quills) {
+        // Counts taken from the processors described so far may still
+        // grow or shrink, and decide the flags as they stand.
+        if (stored.m_countedFromTopology) stored.m_features &= ~(Feature::MC | Feature::HT);
         if (stored.GetCoresPerPackage() > 1) stored.m_features |= Feature::MC;
         if (stored.GetThreadsPerCore() > 1) stored.m_features |= Feature::HT;
     }

@@ -102,10 +102,18 @@ int32_t Collect(CPUData& record, uint32_t index, PutThreadOnCPU& placement) {
 }  // namespace
 
 void EnterTopology(CPUData& record) {
+    const bool multiThreading = static_cast<bool>(record.m_features & Feature::MT);
+    if (record.m_coreKey == kNoCoreKey) record.m_coreKey = record.m_coreID;
+    if (multiThreading && UseCurrentRules()) {
+        // What the leaves said of the package is kept as its declared size;
+        // the answers are counted over the processors themselves.
+        if (record.m_declaredLogical == 0) record.m_declaredLogical = record.m_maxLogicalPerPackage;
+        record.m_countedFromTopology = true;
+    }
     TopologyCache::Instance().EnterLeaf4Caches(record.m_leaf4Caches);
-    record.m_packageID = TopologyCache::Instance().EnterTopology(
-        record.m_apicID, record.m_packageID, record.m_coreID, record.m_smtID,
-        static_cast<bool>(record.m_features & Feature::MT));
+    record.m_packageID = TopologyCache::Instance().EnterTopology(record.m_apicID, record.m_packageID,
+                                                                 record.m_coreKey, record.m_smtID, multiThreading,
+                                                                 record.m_declaredLogical);
 }
 
 bool TopologyLeavesTrusted() { return !s_topologyLeavesDistrusted.load(std::memory_order_relaxed); }

@@ -159,7 +159,20 @@ public:
     CPUFeatureFlags m_featureFlags;
     uint8_t m_coreType;     // as the collector decoded it (QUILL_CORE_TYPE_...)
     uint8_t m_leaf4Caches;  // valid sub-leaves of Intel's leaf 4
+    // The core's id over every APIC id bit between the SMT bits and the
+    // package bits, of which m_coreID keeps the low 8 (kNoCoreKey: not
+    // placed by such bits; the topology cache then takes m_coreID).
+    uint32_t m_coreKey;
+    // The logical processors of the package as its leaves declare them
+    // (0: not declared).
+    uint32_t m_declaredLogical;
+    // Under the current rules the counts of a placed multi-threading
+    // processor are its package's and its core's own, counted over the
+    // processors described (TopologyCache::CountPackage).
+    bool m_countedFromTopology;
 };
+
+constexpr uint32_t kNoCoreKey = 0xFFFFFFFF;
 
 // Which processor ids belong to which package and core, across every
 // description made in the process.
@@ -175,23 +188,44 @@ public:
     // Empties the caches of every group.
     static void ClearAll();
 
-    uint8_t EnterTopology(uint32_t processorID, uint8_t packageID, uint8_t coreID, uint8_t smtID,
-                          bool multiThreadingCapable);
+    // `declaredLogical`: the logical processors the package's leaves
+    // declare (0: not declared).
+    uint8_t EnterTopology(uint32_t processorID, uint8_t packageID, uint32_t coreKey, uint8_t smtID,
+                          bool multiThreadingCapable, uint32_t declaredLogical = 0);
     uint32_t GetNumProcessorIDs() const;
     uint32_t CountPackages() const;
     uint32_t CountCoresInPackage(uint8_t packageID) const;
-    uint32_t CountThreadsInCore(uint8_t packageID, uint8_t coreID) const;
+    uint32_t CountThreadsInCore(uint8_t packageID, uint32_t coreKey) const;
     uint32_t MaxLogicalInPackage(uint8_t packageID) const;
+    // A package as it really is: the logical processors and cores entered
+    // here; and while processors of the system are not entered here (they
+    // lie in other processor groups, or were not described), as many more
+    // logical processors as the package's leaves declare, up to the number
+    // of those processors, in cores of the most threads a core of it has.
+    struct PackageCount {
+        uint32_t logical;
+        uint32_t cores;
+    };
+    PackageCount CountPackage(uint8_t packageID) const;
     // The most leaf 4 caches of a processor entered (see GetCoreType).
     uint8_t MostLeaf4Caches() const { return m_mostLeaf4Caches; }
     void EnterLeaf4Caches(uint8_t count);
     void ClearTopology();
 
 private:
-    using CoreMap = std::map<uint8_t, std::set<uint8_t>>;
+    using CoreMap = std::map<uint32_t, std::set<uint8_t>>;
+    struct Package {
+        CoreMap cores;
+        uint32_t logical = 0;
+        uint32_t mostThreads = 0;
+        uint32_t declaredLogical = 0;
+        void Enter(uint32_t coreKey, uint8_t smtID, uint32_t declared);
+    };
     std::map<uint32_t, uint8_t> m_processors;
-    std::map<uint8_t, CoreMap> m_packages;
+    std::map<uint8_t, Package> m_packages;
     uint8_t m_mostLeaf4Caches = 0;
+    // The logical processors of every group, read at the first entry.
+    uint32_t m_systemProcessors = 0;
 };
 
 // Enters a described processor into the topology cache (its leaf 4 caches
