@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 namespace {
 std::vector<CapturedReport> g_reports;
@@ -70,4 +71,18 @@ void CreateSimpleMachine(uint32_t count, const char* vendor, uint32_t maxLeaf, u
         QuillSimSetCPUID(p, 0, 0, maxLeaf, regs[0], regs[2], regs[1]);
         QuillSimSetCPUID(p, 1, 0, leaf1Eax, p << 24, leaf1Ecx, leaf1Edx);
     }
+}
+
+std::string LinuxNumbered(const char* file, uint32_t threads) {
+    std::ifstream in(std::string(QUILL_TEST_DATA_DIR) + "/" + file);
+    std::vector<std::string> blocks;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("CPUID 00000000:", 0) == 0) blocks.emplace_back();
+        if (line.rfind("CPUID ", 0) == 0) blocks.back() += line + "\n";
+    }
+    const std::string path = testing::TempDir() + "linux-numbered-" + file;
+    std::ofstream out(path);
+    for (uint32_t t = 0; t < threads; ++t)
+        for (size_t core = 0; core < blocks.size() / threads; ++core) out << blocks[core * threads + t] << "\n";
+    return path;
 }

@@ -50,6 +50,11 @@ std::set<uint16_t> SharingIDs(const CacheDescription* cache);
 // Loads a dump into the simulated machine; fails the current test on error.
 void LoadDump(const std::string& name);
 
+// A dump of tests/data with its processors renumbered as Linux numbers them:
+// thread t of every core after every thread t - 1, the dump listing each
+// core's `threads` threads in a row. Returns the path of the new file.
+std::string LinuxNumbered(const char* file, uint32_t threads);
+
 // Sets one leaf on every processor of the simulated machine.
 void SetCPUIDAll(uint32_t leaf, uint32_t subleaf, uint32_t eax, uint32_t ebx, uint32_t ecx, uint32_t edx);
 

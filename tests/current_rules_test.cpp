@@ -91,11 +91,11 @@ const DumpCase kCases[] = {
     {"HygonGenuine0900F02_Hygon_CPUID.txt", kAsIs, kVendorHygon, 1, 8, 2, 8, 8, 4, 0, 0, 16,
      {{1, D, 32 * kKB, 8, 2, {8, 9}}, {1, I, 64 * kKB, 4, 2, {8, 9}}, {2, U, 512 * kKB, 8, 2, {8, 9}},
       {3, U, 8 * kMB, 16, 8, Range(8, 15)}}},
-    // Centaur CNS, leaf 4: L1 1C000121/1C000122, L2 1C000143-03C0003F-FF, L3 1C01C163-03C0003F-3FFF.
-    // This collector places no processor; its stand-in APIC ids are the processors' indexes.
-    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 0, 0, 0, 7, 0, 0, 0, 0, 0,
-     {{1, D, 32 * kKB, 8, 1, {}}, {1, I, 32 * kKB, 8, 1, {}}, {2, U, 256 * kKB, 16, 1, {}},
-      {3, U, 16 * kMB, 16, 8, {}}}},
+    // Centaur CNS, leaf 4: L1 1C000121/1C000122, L2 1C000143-03C0003F-FF, L3 1C01C163-03C0003F-3FFF; placed
+    // by leaf 0xB: SMT shift 0, core shift 3 of 8 processors, ids 0-7.
+    {"CentaurHauls0040672_CNS_04_CPUID.txt", kAsIs, kVendorCentaur, 1, 8, 1, 7, 7, 7, 0, 0, 8,
+     {{1, D, 32 * kKB, 8, 1, {7}}, {1, I, 32 * kKB, 8, 1, {7}}, {2, U, 256 * kKB, 16, 1, {7}},
+      {3, U, 16 * kMB, 16, 8, Range(0, 7)}}},
     // Zhaoxin KX-6000G: leaf 0xB SMT shift 0, core shift 2 of 4 processors. Leaf 4: L1 0C000121/0C000122,
     // L2 0C00C143-03C0003F-FFF of 4 sharers.
     {"CentaurHauls00307B2_zhaoxin-kaixian-kx-6000g_CPUID.txt", kAsShanghai, kVendorZhaoxin, 1, 4, 1, 1, 1, 1, 0, 0, 4,
@@ -283,5 +283,84 @@ TEST_F(CurrentRules, FullAPICIdsKeepProcessorsApart) {
             // share it; the package (x2APIC id >> 6) holds the three new ids.
             EXPECT_EQ((std::set<uint16_t>{256, 257, 272}), SharingIDs(cpu->GetDataCache(3)));
         }
+    }
+}
+
+// Every processor of every group answers its package's cores and logical processors and its own core's
+// threads, counted over the package's processors wherever they lie; core ids stay unique in a package.
+// Decoded by hand (x2APIC id of leaf 0xB EDX; leaf 0x1A EAX[31:24] 40h performance, 20h efficiency):
+// - i5-13600K: performance ids 0,1 8,9 .. 40,41 (6 cores of 2), efficiency 48 to 62 even (8 cores of 1);
+//   leaf 0xB SMT shift 1, package shift 7: 14 cores, 20 logical.
+// - Meteor Lake: performance 16,17 .. 56,57 (6 of 2), efficiency 0 to 14 even (8), low-power 64, 66 (2);
+//   leaf 0x1F core shift 3 then module shift 7 (ECX 302): 16 cores, 22 logical.
+// - Alder Lake with its efficiency cores off: ids 0,1 8,9 .. 56,57, 8 cores of 2, though leaf 0xB's package
+//   level counts 24 (EBX 18h).
+// - Knights Landing: 64 cores of 4 (SMT shift 2) in one package over 4 groups: 256 logical, answered 255.
+// - Threadripper 2990WX: 0x8000001E ids 0-3Fh, EBX[15:8] 1 (2 threads), EBX[7:0] 0-7 again on each of its
+//   4 dies (ECX 300); 0x80000008 ECX 603F: 64 logical of 6 id bits: 32 cores of 2.
+// - Zhaoxin KX-6000G as "CentaurHauls": leaf 0xB SMT shift 0, package shift 2 of 4: 4 cores of 1.
+// - Three dies of three cores of two threads (built below): leaf 0x1F SMT shift 1, core shift 3, die shift
+//   5 (18 logical); leaf 0xB, as on parts that predate dies, ends at the die (shift 3, 6 logical).
+TEST_F(CurrentRules, CountsAreThePackagesOwnInEveryGroup) {
+    struct Case {
+        const char* file;
+        uint32_t linuxThreads;  // 0: the dump's order
+        uint32_t logical, cores, performanceThreads, efficiencyThreads;
+    };
+    const std::string dies = testing::TempDir() + "three-dies.txt";
+    const Case cases[] = {
+        {"GenuineIntel00B0671_RaptorLake_12_CPUID.txt", 0, 20, 14, 2, 1},
+        {"GenuineIntel00A06A4_MeteorLake_10_CPUID.txt", 0, 22, 16, 2, 1},
+        {"GenuineIntel0090672_AlderLake_01_BC_AVX512_CPUID.txt", 0, 16, 8, 2, 2},
+        {"GenuineIntel0050671_KnightsLanding_CPUID.txt", 0, 255, 64, 4, 4},
+        {"GenuineIntel0050671_KnightsLanding_CPUID.txt", 4, 255, 64, 4, 4},
+        {"AuthenticAMD0800F82_K17_ZenP_CPUID2.txt", 0, 64, 32, 2, 2},
+        {"CentaurHauls00307B2_zhaoxin-kaixian-kx-6000g_CPUID.txt", 0, 4, 4, 1, 1},
+        {dies.c_str(), 0, 18, 9, 2, 2},
+    };
+    FILE* out = std::fopen(dies.c_str(), "w");
+    for (uint32_t id = 0; id < 24; ++id) {
+        if ((id >> 1 & 3) == 3) continue;  // three cores a die
+        const auto leaf = [&](uint32_t l, uint32_t s, uint32_t a, uint32_t b, uint32_t c) {
+            std::fprintf(out, "CPUID %08X: %08X-%08X-%08X-%08X [SL %02X]\n", l, a, b, c, id, s);
+        };
+        std::fprintf(out, "CPUID 00000000: 0000001F-756E6547-6C65746E-49656E69\n");
+        std::fprintf(out, "CPUID 00000001: 000906A0-%08X-00000000-10000000\n", id << 24 | 32 << 16);
+        leaf(0xB, 0, 1, 2, 0x100);
+        leaf(0xB, 1, 3, 6, 0x201);
+        leaf(0xB, 2, 0, 0, 2);
+        leaf(0x1F, 0, 1, 2, 0x100);
+        leaf(0x1F, 1, 3, 6, 0x201);
+        leaf(0x1F, 2, 5, 18, 0x502);
+        leaf(0x1F, 3, 0, 0, 3);
+    }
+    std::fclose(out);
+    SetQuillDescriptionRules(kQuillRulesCurrent);
+    ReportCapture capture;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.linuxThreads ? " in Linux's order" : ""));
+        const std::string path = c.linuxThreads ? LinuxNumbered(c.file, c.linuxThreads)
+                                 : c.file[0] == '/' ? c.file : QUILL_TEST_DATA_DIR "/" + std::string(c.file);
+        ASSERT_EQ(0, QuillSimLoadDump(path.c_str(), nullptr, 0));
+        ClearAllCachedMachineDescriptors();
+        std::set<std::pair<uint32_t, uint32_t>> cores;
+        uint32_t described = 0;
+        for (uint16_t group = 0; group < NumProcessorGroups(); ++group) {
+            MachinePtr machine(GetGroupMachineDescription(group));
+            for (uint32_t i = 0; i < machine->GetNumCollected(); ++i, ++described) {
+                CPUDescription* cpu = machine->GetCPUDescriptionByIndex(i);
+                const uint32_t threads =
+                    GetCoreType(cpu) <= QUILL_CORE_TYPE_PERFORMANCE ? c.performanceThreads : c.efficiencyThreads;
+                EXPECT_EQ(Line(c.logical, c.cores, threads, threads > 1),
+                          Line(cpu->GetMaxLogicalPerPackage(), cpu->GetCoresPerPackage(), cpu->GetThreadsPerCore(),
+                               cpu->GetFeatures()->Has(Feature::HT)))
+                    << group << ":" << i;
+                cores.insert({cpu->GetPackageID(), cpu->GetCoreID()});
+            }
+            EXPECT_EQ(1u, machine->GetNumPackages());
+        }
+        EXPECT_EQ(QuillSimNumProcessors(), described);
+        EXPECT_EQ(c.cores, cores.size());
+        EXPECT_EQ(c.cores, MaxCoresPerPackage());
     }
 }

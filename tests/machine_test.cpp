@@ -438,24 +438,6 @@ TEST(ProcessorGroups, TheThreadIsPutBackAfterEveryGroupExport) {
     EXPECT_EQ(1u, capture.Count("Unable to move the thread into processor group 1."));
 }
 
-namespace {
-// A dump's processors renumbered as Linux numbers them: thread t of every core after every thread t - 1, the
-// dump listing each core's `threads` threads in a row.
-std::string LinuxNumbered(const char* file, uint32_t threads) {
-    std::ifstream in(std::string(QUILL_TEST_DATA_DIR) + "/" + file);
-    std::vector<std::string> blocks;
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("CPUID 00000000:", 0) == 0) blocks.emplace_back();
-        if (line.rfind("CPUID ", 0) == 0) blocks.back() += line + "\n";
-    }
-    const std::string path = testing::TempDir() + "linux-numbered-" + file;
-    std::ofstream out(path);
-    for (uint32_t t = 0; t < threads; ++t)
-        for (size_t core = 0; core < blocks.size() / threads; ++core) out << blocks[core * threads + t] << "\n";
-    return path;
-}
-}  // namespace
-
 // No core, and no package of at most 64 processors, is split over groups, in the dump's order or in Linux's;
 // each group is described with its own processors, whose OS numbers are their positions. From leaf 0xB by
 // hand: the Ice Lake server has SMT width 1 and package width 6 (two packages of 24 cores, 2 threads each),
@@ -507,9 +489,10 @@ TEST(ProcessorGroups, CoresAndPackagesOfAtMost64StayWhole) {
     }
 }
 
-// Without leaf 0xB, processors are placed by AMD's leaves 0x80000008 (7 bits of APIC id per package) and
-// 0x8000001E (2 threads per core), or by leaves 1 (128 logical processors per package) and 4 (64 cores): one
-// package of 39 cores of 2 threads (APIC id: core << 1 | thread), in Linux's order, split at a core boundary.
+// Without leaf 0xB, processors are placed by AMD's leaves 0x80000008 (7 bits of APIC id per package, 78
+// logical) and 0x8000001E (2 threads per core), or by leaves 1 (128 logical processors per package) and 4 (64
+// cores): one package of 39 cores of 2 threads (APIC id: core << 1 | thread), in Linux's order, split at a
+// core boundary.
 TEST(ProcessorGroups, PlacedByAMDLeavesOrByLeaves1And4) {
     for (const bool amd : {true, false}) {
         const std::string path = testing::TempDir() + (amd ? "amd-78.txt" : "intel-78.txt");
@@ -540,6 +523,16 @@ TEST(ProcessorGroups, PlacedByAMDLeavesOrByLeaves1And4) {
                           GetOSProcessorNumber(0, 19), GetOSProcessorNumber(0, 20), GetOSProcessorNumber(0, 39),
                           GetOSProcessorNumber(1, 0), GetOSProcessorNumber(1, 19), GetOSProcessorNumber(1, 37),
                           GetOSProcessorNumber(1, 38)})) << (amd ? "AMD" : "leaves 1 and 4");
+        // The current rules count the package over both groups: 78 processors, 39 cores of 2.
+        SetQuillDescriptionRules(kQuillRulesCurrent);
+        for (uint16_t group = 0; group < 2; ++group) {
+            MachinePtr machine(GetGroupMachineDescription(group));
+            const CPUDescription* cpu = machine->GetCPUDescriptionByIndex(0);
+            EXPECT_EQ(Values({78, 39, 2}), Values({cpu->GetMaxLogicalPerPackage(), cpu->GetCoresPerPackage(),
+                                                   cpu->GetThreadsPerCore()}))
+                << group;
+        }
+        SetQuillDescriptionRules(kQuillRulesClassic);
     }
 }
 

@@ -111,6 +111,10 @@ run --replay "$dump" --json --rules current
 expect "--rules current: the core types are not PPEEEE" is "$tmp/out" "['p', 'p', 'e', 'e', 'e', 'e']" "$kinds"
 expect "not 2 Golden Cove (leaf 0x1A 0x40) and 4 Gracemont (0x20) processors" is "$tmp/first.json" True \
     '[p["microarchitecture"] for p in d["processors"]] == ["Golden Cove"] * 2 + ["Gracemont"] * 4'
+# x2APIC ids 0, 1 (one core of 2 threads) and 0x10 to 0x16 even (4 cores of 1), leaf 0xB package shift 6.
+counts='[(p["maxLogicalPerPackage"], p["coresPerPackage"], p["threadsPerCore"]) for p in d["processors"]]'
+expect "the counts are not the package's own 6 and 5, and the core's threads" is "$tmp/first.json" \
+    "[(6, 5, 2), (6, 5, 2), (6, 5, 1), (6, 5, 1), (6, 5, 1), (6, 5, 1)]" "$counts"
 
 # The Ryzen 5 3600: leaf 0x80000006 EDX 0x01009140 is an L3 of 64 x 512 KB =
 # 32 MB for the package, shared by its 12 logical processors (0x80000008 ECX

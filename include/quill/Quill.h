@@ -71,7 +71,8 @@ QUILL_API uint32_t DataCacheEntryType(uint32_t level);
 // given; kQuillRulesCurrent describes today's processors as they are (AMD and
 // Hygon caches and cores from leaves 0x8000001D and 0x8000001E, Hygon and
 // Zhaoxin as vendors of their own, leaf 4 caches on Centaur, processors told
-// apart by their full APIC id). Returns the rules chosen before the call;
+// apart by their full APIC id, and the counts per package and per core
+// counted over the package's own processors, 255 at most). Returns the rules chosen before the call;
 // any other value is reported and changes nothing. The next call that
 // collects puts the rules in force and, after a change, forgets the topology
 // of the processors described so far. The values are in quill/QuillTypes.h.
