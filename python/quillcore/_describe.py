@@ -104,6 +104,9 @@ class _Reader:
             family=family, model=model, stepping=stepping,
             apic_id=n.slot(cpu, n.CPU_GET_APIC_ID, ctypes.c_uint32),
             core_id=n.slot(cpu, n.CPU_GET_CORE_ID, u8), package_id=n.slot(cpu, n.CPU_GET_PACKAGE_ID, u8),
+            logical_per_package=n.slot(cpu, n.CPU_GET_MAX_LOGICAL_PER_PACKAGE, u8),
+            cores_per_package=n.slot(cpu, n.CPU_GET_CORES_PER_PACKAGE, u8),
+            threads_per_core=n.slot(cpu, n.CPU_GET_THREADS_PER_CORE, u8),
             core_type=core_type, microarchitecture=microarchitecture or None,
             flags=flags, usable_flags=usable, x86_64_level=self.level(c_cpu) if self.level else 0,
             caches=tuple(cache for cache, _ in caches), tlbs=tuple(tlbs))

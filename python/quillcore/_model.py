@@ -56,6 +56,10 @@ class Processor:
     apic_id: int
     core_id: int
     package_id: int
+    # Under the current rules the package's own counts and its core's threads (255 at most)
+    logical_per_package: int
+    cores_per_package: int
+    threads_per_core: int
     core_type: Optional[str]  # "performance", "efficiency", "low-power efficiency"
     microarchitecture: Optional[str]
     flags: FrozenSet[str]

@@ -32,6 +32,8 @@ def test_processors_caches_and_flags_match_quillinfo(replay):
     for p, q in zip(machine.processors, expected):
         assert (p.vendor, p.name, p.apic_id, p.family, p.model, p.stepping) == (
             q["vendorString"], q["name"].strip(), q["apicId"], q["family"], q["model"], q["stepping"])
+        assert (p.logical_per_package, p.cores_per_package, p.threads_per_core) == (
+            q["maxLogicalPerPackage"], q["coresPerPackage"], q["threadsPerCore"])
         assert [(c.level, c.type, c.size) for c in p.caches] == [
             (c["level"], c["type"], c["size"]) for c in q["caches"] if c["role"] == "cache"]
         assert [(t.level, t.type, t.page_size, t.entries) for t in p.tlbs] == [
@@ -54,6 +56,9 @@ def test_hybrid_core_types_and_l2_clusters():
     # 2048 sets: 1.25 MiB) and 0x10-0x16 (16 ways: 2 MiB).
     machine = quillcore.describe(ALDER_LAKE)
     assert [p.core_type for p in machine.processors] == ["performance"] * 2 + ["efficiency"] * 4
+    # x2APIC ids 0, 1 and 0x10-0x16 even: 5 cores, 6 logical processors.
+    assert [p.threads_per_core for p in machine.processors] == [2] * 2 + [1] * 4
+    assert {(p.logical_per_package, p.cores_per_package) for p in machine.processors} == {(6, 5)}
     l2 = [[(c.size, c.ways, c.shared_by) for c in p.caches if c.level == 2] for p in machine.processors]
     assert l2 == [[(1310720, 10, (0, 1))]] * 2 + [[(2097152, 16, (2, 3, 4, 5))]] * 4
     assert (machine.packages, machine.hypervisor, machine.processors[0].family) == (1, None, 6)
