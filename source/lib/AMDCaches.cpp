@@ -93,7 +93,7 @@ uint32_t AMDDataCollector::DecodeAMDAssociativity(uint32_t encoded, uint32_t wid
     return kFullyAssociative;
 }
 
-void AMDDataCollector::ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t level, uint32_t reg,
+void AMDDataCollector::ParseAMDTLB(CacheRecords& caches, uint32_t level, uint32_t reg,
                                    uint32_t entryMask, uint32_t pageSize, uint64_t secondPageSize) {
     const uint32_t width = CountBits(entryMask);
     const uint32_t assocMask = (entryMask ^ 0xFFFF) >> width;
@@ -114,7 +114,7 @@ void AMDDataCollector::ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t lev
     }
 }
 
-void AMDDataCollector::ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t level, uint32_t type, uint32_t reg,
+void AMDDataCollector::ParseAMDCache(CacheRecords& caches, uint32_t level, uint32_t type, uint32_t reg,
                                      uint32_t sizeMask, uint32_t assocMask, uint64_t unit, bool isL3) {
     const uint32_t sizeField = (reg >> (32 - CountBits(sizeMask))) & sizeMask;
     const uint64_t size = static_cast<uint64_t>(sizeField) * unit;

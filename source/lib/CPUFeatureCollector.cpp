@@ -48,10 +48,11 @@ public:
     // The registers of a leaf of the list, or null where it does not exist.
     const uint32_t* Regs(uint32_t leaf, uint32_t subleaf) const {
         for (uint32_t i = 0; i < kNumFeatureLeaves; ++i)
-            if (kFeatureLeaves[i].leaf == leaf && kFeatureLeaves[i].subleaf == subleaf)
-                return m_present[i] ? m_regs[i] : nullptr;
+            if (kFeatureLeaves[i].leaf == leaf && kFeatureLeaves[i].subleaf == subleaf) return RegsAt(i);
         return nullptr;
     }
+    // The same by position in kFeatureLeaves.
+    const uint32_t* RegsAt(uint32_t i) const { return m_present[i] ? m_regs[i] : nullptr; }
 
 private:
     uint32_t RangeMax(uint32_t base) const {
@@ -129,7 +130,7 @@ void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
     uint32_t count = 0;
     uint64_t needed = 0;  // the state the present flags need
     for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
-        const uint32_t* regs = leaves.Regs(kFeatureLeaves[i].leaf, kFeatureLeaves[i].subleaf);
+        const uint32_t* regs = leaves.RegsAt(i);
         if (regs == nullptr) continue;
         for (uint32_t reg = 0; reg < 4; ++reg) {
             for (uint32_t bits = regs[reg]; bits != 0; bits &= bits - 1) {

@@ -14,7 +14,11 @@ public:
     bool Has(uint32_t row) const { return row < kMaxCPUFeatureBits && m_present[row]; }
     bool IsUsable(uint32_t row) const { return row < kMaxCPUFeatureBits && m_usable[row]; }
     // A present flag, usable or not.
-    void Add(uint32_t row, bool usable);
+    void Add(uint32_t row, bool usable) {
+        if (row >= kMaxCPUFeatureBits) return;
+        m_present[row] = true;
+        m_usable[row] = usable;
+    }
     // The highest psABI level (1 to 4) whose flags, and those of the levels
     // below, are all usable; 0 when not even x86-64. Computed by Finish.
     uint32_t Level() const { return m_level; }
