@@ -101,7 +101,7 @@ void AMDDataCollector::ParseAMDTLB(CacheRecords& caches, uint32_t level, uint32_
         const uint32_t value = (reg >> (16 * half)) & 0xFFFF;
         const uint32_t entries = value & entryMask;
         if (entries == 0) continue;
-        CPUCacheData tlb;
+        CPUCacheData& tlb = caches.emplace_back();
         tlb.m_role = kRoleTLB;
         tlb.m_level = level;
         tlb.m_type = half == 0 ? kTypeInstruction : kTypeData;
@@ -110,7 +110,6 @@ void AMDDataCollector::ParseAMDTLB(CacheRecords& caches, uint32_t level, uint32_
         tlb.m_entrySize = pageSize;
         tlb.m_entrySize3 = secondPageSize;
         tlb.m_numEntries = entries;
-        caches.push_back(tlb);
     }
 }
 
@@ -122,8 +121,8 @@ void AMDDataCollector::ParseAMDCache(CacheRecords& caches, uint32_t level, uint3
 
     const uint32_t assocWidth = CountBits(assocMask);
     const uint32_t lineSize = reg & 0xFF;
-    CPUCacheData cache = MakeLineCache(
-        level, type, size, DecodeAMDAssociativity((reg >> (8 + assocWidth)) & assocMask, assocWidth), lineSize);
+    CPUCacheData& cache = caches.emplace_back(MakeLineCache(
+        level, type, size, DecodeAMDAssociativity((reg >> (8 + assocWidth)) & assocMask, assocWidth), lineSize));
     cache.m_entrySize2 = (reg >> 8) & assocMask;  // lines per tag
     if (isL3) {
         // The field counts whole 512 KB units of a size that may lie up to
@@ -131,7 +130,6 @@ void AMDDataCollector::ParseAMDCache(CacheRecords& caches, uint32_t level, uint3
         cache.m_entrySize3 = (static_cast<uint64_t>(sizeField) + 1) * unit;
         cache.m_isShared = true;
     }
-    caches.push_back(cache);
 }
 
 void AMDDataCollector::CollectCaches(CPUData& record) {

@@ -97,9 +97,13 @@ private:
 
 // The row of each bit of each register of the leaves above, kNoRow where
 // the table has none: set bits are looked up instead of every row tested.
+// And the rows that need register state, the only ones a flag can be
+// present in and not usable.
 constexpr uint16_t kNoRow = 0xFFFF;
 struct RowsByBit {
     uint16_t row[kNumFeatureLeaves][4][32];
+    uint16_t needingState[kMaxCPUFeatureBits];
+    uint32_t numNeedingState;
 };
 
 const RowsByBit& Rows() {
@@ -116,6 +120,9 @@ const RowsByBit& Rows() {
                 if (slot == kNoRow) slot = static_cast<uint16_t>(row);  // the first row of a bit wins
             }
         }
+        rows.numNeedingState = 0;
+        for (uint32_t row = 0; row < kNumCPUFeatureBits && row < kMaxCPUFeatureBits; ++row)
+            if (kCPUFeatureBits[row].state != 0) rows.needingState[rows.numNeedingState++] = static_cast<uint16_t>(row);
         return rows;
     }();
     return s_rows;
@@ -126,8 +133,8 @@ const RowsByBit& Rows() {
 void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
     const FeatureLeafReader leaves(collector);
     const RowsByBit& rows = Rows();
-    uint16_t present[kMaxCPUFeatureBits];
-    uint32_t count = 0;
+    // Every present flag, usable until the state it needs says otherwise.
+    CPUFeatureFlags flags;
     uint64_t needed = 0;  // the state the present flags need
     for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
         const uint32_t* regs = leaves.RegsAt(i);
@@ -135,8 +142,8 @@ void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
         for (uint32_t reg = 0; reg < 4; ++reg) {
             for (uint32_t bits = regs[reg]; bits != 0; bits &= bits - 1) {
                 const uint16_t row = rows.row[i][reg][__builtin_ctz(bits)];
-                if (row == kNoRow || count == kMaxCPUFeatureBits) continue;
-                present[count++] = row;
+                if (row == kNoRow) continue;
+                flags.Add(row, true);
                 needed |= kCPUFeatureBits[row].state;
             }
         }
@@ -145,11 +152,11 @@ void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
     const uint64_t enabled = leaves.Bit(kCPUFeatureBits[kOSXSAVERow]) ? platform::GetEnabledXStateFeatures() : 0;
     const uint64_t usableState =
         (enabled & needed) != 0 ? platform::GetPermittedXStateFeatures(enabled & needed) : 0;
-    CPUFeatureFlags flags;
     flags.SetEnabledState(enabled);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t state = kCPUFeatureBits[present[i]].state;
-        flags.Add(present[i], (usableState & state) == state);
+    for (uint32_t i = 0; i < rows.numNeedingState; ++i) {
+        const uint16_t row = rows.needingState[i];
+        const uint64_t state = kCPUFeatureBits[row].state;
+        if (flags.Has(row) && (usableState & state) != state) flags.Add(row, false);
     }
     if (const uint32_t* avx10 = leaves.Regs(kAVX10Leaf, 0)) flags.SetAVX10Version(avx10[kRegEBX] & 0xFF);
     flags.Finish();
