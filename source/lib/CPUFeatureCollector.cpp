@@ -161,7 +161,8 @@ void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
     const uint64_t usableState =
         (enabled & needed) != 0 ? platform::GetPermittedXStateFeatures(enabled & needed) : 0;
     flags.SetEnabledState(enabled);
-    for (uint32_t i = 0; i < rows.numNeedingState; ++i) {
+    // Where all of it may be used, so may every flag.
+    for (uint32_t i = 0; (usableState & needed) != needed && i < rows.numNeedingState; ++i) {
         const RowNeedingState& row = rows.needingState[i];
         if (flags.Has(row.row) && (usableState & row.state) != row.state) flags.Add(row.row, false);
     }
