@@ -72,11 +72,7 @@ uint32_t RegisterValue(const RawCPUIDData& data, Register reg) {
     return 0;
 }
 
-uint32_t CountBits(uint32_t value) {
-    uint32_t bits = 0;
-    for (; value != 0; value >>= 1) bits += value & 1;
-    return bits;
-}
+uint32_t CountBits(uint32_t value) { return static_cast<uint32_t>(__builtin_popcount(value)); }
 
 }  // namespace
 
