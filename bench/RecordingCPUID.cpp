@@ -35,7 +35,10 @@ void StopCPUIDReplay() { s_replaying = false; }
 uint32_t ExecuteCPUID(uint32_t leaf, uint32_t subleaf, uint32_t* ebx, uint32_t* ecx, uint32_t* edx) {
     uint32_t r[4];
     if (s_replaying.load(std::memory_order_relaxed)) {
-        const ExecutedLeaf& answer = s_answers[s_next++ % s_answers.size()];
+        // Wrapped without a division, which would cost the library's leaves
+        // more than the floor's direct reads.
+        if (s_next == s_answers.size()) s_next = 0;
+        const ExecutedLeaf& answer = s_answers[s_next++];
         for (int i = 0; i < 4; ++i) r[i] = answer.regs[i];
     } else {
         __cpuid_count(leaf, subleaf, r[0], r[1], r[2], r[3]);

@@ -72,11 +72,7 @@ uint32_t RegisterValue(const RawCPUIDData& data, Register reg) {
     return 0;
 }
 
-uint32_t CountBits(uint32_t value) {
-    uint32_t bits = 0;
-    for (; value != 0; value >>= 1) bits += value & 1;
-    return bits;
-}
+uint32_t CountBits(uint32_t value) { return static_cast<uint32_t>(__builtin_popcount(value)); }
 
 }  // namespace
 
@@ -93,7 +89,7 @@ uint32_t AMDDataCollector::DecodeAMDAssociativity(uint32_t encoded, uint32_t wid
     return kFullyAssociative;
 }
 
-void AMDDataCollector::ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t level, uint32_t reg,
+void AMDDataCollector::ParseAMDTLB(CacheRecords& caches, uint32_t level, uint32_t reg,
                                    uint32_t entryMask, uint32_t pageSize, uint64_t secondPageSize) {
     const uint32_t width = CountBits(entryMask);
     const uint32_t assocMask = (entryMask ^ 0xFFFF) >> width;
@@ -101,7 +97,7 @@ void AMDDataCollector::ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t lev
         const uint32_t value = (reg >> (16 * half)) & 0xFFFF;
         const uint32_t entries = value & entryMask;
         if (entries == 0) continue;
-        CPUCacheData tlb;
+        CPUCacheData& tlb = caches.emplace_back();
         tlb.m_role = kRoleTLB;
         tlb.m_level = level;
         tlb.m_type = half == 0 ? kTypeInstruction : kTypeData;
@@ -110,11 +106,10 @@ void AMDDataCollector::ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t lev
         tlb.m_entrySize = pageSize;
         tlb.m_entrySize3 = secondPageSize;
         tlb.m_numEntries = entries;
-        caches.push_back(tlb);
     }
 }
 
-void AMDDataCollector::ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t level, uint32_t type, uint32_t reg,
+void AMDDataCollector::ParseAMDCache(CacheRecords& caches, uint32_t level, uint32_t type, uint32_t reg,
                                      uint32_t sizeMask, uint32_t assocMask, uint64_t unit, bool isL3) {
     const uint32_t sizeField = (reg >> (32 - CountBits(sizeMask))) & sizeMask;
     const uint64_t size = static_cast<uint64_t>(sizeField) * unit;
@@ -122,8 +117,8 @@ void AMDDataCollector::ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t l
 
     const uint32_t assocWidth = CountBits(assocMask);
     const uint32_t lineSize = reg & 0xFF;
-    CPUCacheData cache = MakeLineCache(
-        level, type, size, DecodeAMDAssociativity((reg >> (8 + assocWidth)) & assocMask, assocWidth), lineSize);
+    CPUCacheData& cache = caches.emplace_back(MakeLineCache(
+        level, type, size, DecodeAMDAssociativity((reg >> (8 + assocWidth)) & assocMask, assocWidth), lineSize));
     cache.m_entrySize2 = (reg >> 8) & assocMask;  // lines per tag
     if (isL3) {
         // The field counts whole 512 KB units of a size that may lie up to
@@ -131,7 +126,6 @@ void AMDDataCollector::ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t l
         cache.m_entrySize3 = (static_cast<uint64_t>(sizeField) + 1) * unit;
         cache.m_isShared = true;
     }
-    caches.push_back(cache);
 }
 
 void AMDDataCollector::CollectCaches(CPUData& record) {

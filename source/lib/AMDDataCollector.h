@@ -1,10 +1,10 @@
 // Collector for AMD processors.
 #pragma once
 
+#include "Quill.h"
 #include "x86_x64_DataCollector.h"
 
 #include <cstddef>
-#include <list>
 
 class CPUCacheData;
 
@@ -57,10 +57,10 @@ private:
     static uint32_t DecodeAMDAssociativity(uint32_t encoded, uint32_t width);
     // The two TLB halves of one register (instruction in bits 15..0, data in
     // bits 31..16); `entryMask` is 255 or 4095.
-    static void ParseAMDTLB(std::list<CPUCacheData>& caches, uint32_t level, uint32_t reg, uint32_t entryMask,
+    static void ParseAMDTLB(CacheRecords& caches, uint32_t level, uint32_t reg, uint32_t entryMask,
                             uint32_t pageSize, uint64_t secondPageSize);
     // One cache of one register: size field in the top bits, then
     // associativity, lines per tag and line size.
-    static void ParseAMDCache(std::list<CPUCacheData>& caches, uint32_t level, uint32_t type, uint32_t reg,
+    static void ParseAMDCache(CacheRecords& caches, uint32_t level, uint32_t type, uint32_t reg,
                               uint32_t sizeMask, uint32_t assocMask, uint64_t unit, bool isL3);
 };

@@ -48,10 +48,11 @@ public:
     // The registers of a leaf of the list, or null where it does not exist.
     const uint32_t* Regs(uint32_t leaf, uint32_t subleaf) const {
         for (uint32_t i = 0; i < kNumFeatureLeaves; ++i)
-            if (kFeatureLeaves[i].leaf == leaf && kFeatureLeaves[i].subleaf == subleaf)
-                return m_present[i] ? m_regs[i] : nullptr;
+            if (kFeatureLeaves[i].leaf == leaf && kFeatureLeaves[i].subleaf == subleaf) return RegsAt(i);
         return nullptr;
     }
+    // The same by position in kFeatureLeaves.
+    const uint32_t* RegsAt(uint32_t i) const { return m_present[i] ? m_regs[i] : nullptr; }
 
 private:
     uint32_t RangeMax(uint32_t base) const {
@@ -94,11 +95,22 @@ private:
 };
 
 
+// A row that needs register state, the only kind of flag that can be
+// present and not usable.
+struct RowNeedingState {
+    uint16_t row;
+    uint64_t state;
+};
+
 // The row of each bit of each register of the leaves above, kNoRow where
-// the table has none: set bits are looked up instead of every row tested.
+// the table has none, and the bits that have one: set bits are looked up
+// instead of every row tested. And the rows that need register state.
 constexpr uint16_t kNoRow = 0xFFFF;
 struct RowsByBit {
     uint16_t row[kNumFeatureLeaves][4][32];
+    uint32_t withRow[kNumFeatureLeaves][4];
+    RowNeedingState needingState[kMaxCPUFeatureBits];
+    uint32_t numNeedingState;
 };
 
 const RowsByBit& Rows() {
@@ -107,14 +119,21 @@ const RowsByBit& Rows() {
         for (auto& leaf : rows.row)
             for (auto& reg : leaf)
                 for (uint16_t& row : reg) row = kNoRow;
+        for (auto& leaf : rows.withRow)
+            for (uint32_t& bits : leaf) bits = 0;
         for (uint32_t row = 0; row < kNumCPUFeatureBits && row < kMaxCPUFeatureBits; ++row) {
             const CPUFeatureBit& bit = kCPUFeatureBits[row];
             for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
                 if (kFeatureLeaves[i].leaf != bit.leaf || kFeatureLeaves[i].subleaf != bit.subleaf) continue;
                 uint16_t& slot = rows.row[i][bit.reg & 3][bit.bit & 31];
                 if (slot == kNoRow) slot = static_cast<uint16_t>(row);  // the first row of a bit wins
+                rows.withRow[i][bit.reg & 3] |= uint32_t(1) << (bit.bit & 31);
             }
         }
+        rows.numNeedingState = 0;
+        for (uint32_t row = 0; row < kNumCPUFeatureBits && row < kMaxCPUFeatureBits; ++row)
+            if (kCPUFeatureBits[row].state != 0)
+                rows.needingState[rows.numNeedingState++] = {static_cast<uint16_t>(row), kCPUFeatureBits[row].state};
         return rows;
     }();
     return s_rows;
@@ -125,30 +144,27 @@ const RowsByBit& Rows() {
 void CollectFeatureFlags(CPUData& record, const CPUDataCollector& collector) {
     const FeatureLeafReader leaves(collector);
     const RowsByBit& rows = Rows();
-    uint16_t present[kMaxCPUFeatureBits];
-    uint32_t count = 0;
-    uint64_t needed = 0;  // the state the present flags need
+    // Every present flag, usable until the state it needs says otherwise.
+    CPUFeatureFlags flags;
     for (uint32_t i = 0; i < kNumFeatureLeaves; ++i) {
-        const uint32_t* regs = leaves.Regs(kFeatureLeaves[i].leaf, kFeatureLeaves[i].subleaf);
+        const uint32_t* regs = leaves.RegsAt(i);
         if (regs == nullptr) continue;
-        for (uint32_t reg = 0; reg < 4; ++reg) {
-            for (uint32_t bits = regs[reg]; bits != 0; bits &= bits - 1) {
-                const uint16_t row = rows.row[i][reg][__builtin_ctz(bits)];
-                if (row == kNoRow || count == kMaxCPUFeatureBits) continue;
-                present[count++] = row;
-                needed |= kCPUFeatureBits[row].state;
-            }
-        }
+        for (uint32_t reg = 0; reg < 4; ++reg)
+            for (uint32_t bits = regs[reg] & rows.withRow[i][reg]; bits != 0; bits &= bits - 1)
+                flags.Add(rows.row[i][reg][__builtin_ctz(bits)], true);
     }
+    uint64_t needed = 0;  // the state the present flags need
+    for (uint32_t i = 0; i < rows.numNeedingState; ++i)
+        if (flags.Has(rows.needingState[i].row)) needed |= rows.needingState[i].state;
     // What the OS enabled of that state.
     const uint64_t enabled = leaves.Bit(kCPUFeatureBits[kOSXSAVERow]) ? platform::GetEnabledXStateFeatures() : 0;
     const uint64_t usableState =
         (enabled & needed) != 0 ? platform::GetPermittedXStateFeatures(enabled & needed) : 0;
-    CPUFeatureFlags flags;
     flags.SetEnabledState(enabled);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t state = kCPUFeatureBits[present[i]].state;
-        flags.Add(present[i], (usableState & state) == state);
+    // Where all of it may be used, so may every flag.
+    for (uint32_t i = 0; (usableState & needed) != needed && i < rows.numNeedingState; ++i) {
+        const RowNeedingState& row = rows.needingState[i];
+        if (flags.Has(row.row) && (usableState & row.state) != row.state) flags.Add(row.row, false);
     }
     if (const uint32_t* avx10 = leaves.Regs(kAVX10Leaf, 0)) flags.SetAVX10Version(avx10[kRegEBX] & 0xFF);
     flags.Finish();

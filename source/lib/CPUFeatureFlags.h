@@ -6,15 +6,21 @@
 
 #include "CPUFeatureTable.h"
 
-#include <bitset>
 #include <cstdint>
 
 class CPUFeatureFlags {
 public:
-    bool Has(uint32_t row) const { return row < kMaxCPUFeatureBits && m_present[row]; }
-    bool IsUsable(uint32_t row) const { return row < kMaxCPUFeatureBits && m_usable[row]; }
+    bool Has(uint32_t row) const { return row < kMaxCPUFeatureBits && (m_present[Word(row)] & Bit(row)) != 0; }
+    bool IsUsable(uint32_t row) const { return row < kMaxCPUFeatureBits && (m_usable[Word(row)] & Bit(row)) != 0; }
     // A present flag, usable or not.
-    void Add(uint32_t row, bool usable);
+    void Add(uint32_t row, bool usable) {
+        if (row >= kMaxCPUFeatureBits) return;
+        m_present[Word(row)] |= Bit(row);
+        if (usable)
+            m_usable[Word(row)] |= Bit(row);
+        else
+            m_usable[Word(row)] &= ~Bit(row);
+    }
     // The highest psABI level (1 to 4) whose flags, and those of the levels
     // below, are all usable; 0 when not even x86-64. Computed by Finish.
     uint32_t Level() const { return m_level; }
@@ -28,8 +34,13 @@ public:
     void Finish();
 
 private:
-    std::bitset<kMaxCPUFeatureBits> m_present;
-    std::bitset<kMaxCPUFeatureBits> m_usable;
+    // One bit per row, in 64-bit words.
+    static constexpr uint32_t kWords = (kMaxCPUFeatureBits + 63) / 64;
+    static constexpr uint32_t Word(uint32_t row) { return row / 64; }
+    static constexpr uint64_t Bit(uint32_t row) { return uint64_t(1) << (row % 64); }
+
+    uint64_t m_present[kWords] = {};
+    uint64_t m_usable[kWords] = {};
     uint64_t m_enabledState = 0;
     uint8_t m_level = 0;
     uint8_t m_avx10Version = 0;

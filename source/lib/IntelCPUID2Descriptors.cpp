@@ -4,7 +4,6 @@
 #include "QuillPlatform.h"
 
 #include <cstdio>
-#include <list>
 #include <utility>
 
 QUILL_REVISION("$Id: IntelCPUID2Descriptors.cpp $");
@@ -191,7 +190,8 @@ bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record) {
     if (value & 0x80000000u) return false;
 
     bool noL2OrL3 = false;
-    std::list<CPUCacheData> made;
+    // The records this register made so far, dropped again when it defers to leaf 4.
+    const size_t first = record.m_caches.size();
     for (unsigned shift = 0; shift < 32; shift += 8) {
         const uint8_t id = static_cast<uint8_t>(value >> shift);
         if (id == kCPUID2Null) continue;
@@ -201,7 +201,7 @@ bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record) {
         }
         if (id == kCPUID2UseLeaf4) {
             QUILL_REPORT(kSeverityNote, "Abandoning cache enumeration from CPUID(2). Using CPUID(4) instead.");
-            made.clear();
+            record.m_caches.erase(record.m_caches.begin() + first, record.m_caches.end());
             break;
         }
 
@@ -215,13 +215,12 @@ bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record) {
         cache.m_numSharing = record.m_maxLogicalPerPackage;
         // With leaf 4 the sharing data comes from there.
         if (!haveLeaf4) AddSharingProcessor(cache, record.m_apicID);
-        made.push_back(cache);
+        record.m_caches.push_back(cache);
     }
-    record.m_caches.splice(record.m_caches.end(), made);
     return noL2OrL3;
 }
 
-bool DecodeCPUID2NonCaches(uint32_t value, const CPUData& record, std::list<CPUCacheData>& out) {
+bool DecodeCPUID2NonCaches(uint32_t value, const CPUData& record, CacheRecords& out) {
     if (value & 0x80000000u) return false;
     bool useLeaf18 = false;
     for (unsigned shift = 0; shift < 32; shift += 8) {

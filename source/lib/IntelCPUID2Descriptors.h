@@ -1,9 +1,10 @@
 // The one-byte cache and TLB descriptors of CPUID leaf 2.
 #pragma once
 
+#include "Quill.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <list>
 
 class CPUCacheData;
 class CPUData;
@@ -59,4 +60,4 @@ bool DecodeCPUID2Descriptors(uint32_t value, bool haveLeaf4, CPUData& record);
 // records of one leaf 2 register that leaf 4 cannot give (TLBs, trace cache,
 // prefetch), without their sharing. True when the register defers the TLBs
 // to leaf 0x18.
-bool DecodeCPUID2NonCaches(uint32_t value, const CPUData& record, std::list<CPUCacheData>& out);
+bool DecodeCPUID2NonCaches(uint32_t value, const CPUData& record, CacheRecords& out);

@@ -9,14 +9,14 @@
 #include "Quill.h"
 #include "QuillPlatform.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <list>
 
 QUILL_REVISION("$Id: IntelCaches.cpp $");
 
 namespace {
 
-using CacheList = std::list<CPUCacheData>;
+using CacheList = CacheRecords;
 
 bool EqualOrEitherZero(uint32_t a, uint32_t b) { return a == b || a == 0 || b == 0; }
 
@@ -188,7 +188,7 @@ void IntelDataCollector::CollectCaches(CPUData& record) {
 
     // 6. Under VLX the leaf 2 L2 and L3 records that leaf 4 did not confirm
     // describe the host, not this processor.
-    if (repairedForVLX && haveLeaf4) caches.remove_if(IsRepairedByVLX);
+    if (repairedForVLX && haveLeaf4) caches.erase(std::remove_if(caches.begin(), caches.end(), IsRepairedByVLX), caches.end());
 
     // 7. Leaf 4 records that leaf 2 lacked or got wrong.
     for (const CPUCacheData& cache : unmergedCaches) {

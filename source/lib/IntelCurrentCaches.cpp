@@ -12,14 +12,13 @@
 #include "Quill.h"
 #include "QuillPlatform.h"
 
-#include <list>
 
 QUILL_REVISION("$Id: IntelCurrentCaches.cpp $");
 
 void IntelDataCollector::CollectCurrentRulesCaches(CPUData& record) {
     AppendDeterministicCaches(m_rawData, 4, record);
 
-    std::list<CPUCacheData> fromLeaf2;
+    CacheRecords fromLeaf2;
     bool useLeaf18 = false;
     for (const RawCPUIDData& raw : m_rawData) {
         if (raw.m_func != 2) continue;
@@ -37,7 +36,7 @@ void IntelDataCollector::CollectCurrentRulesCaches(CPUData& record) {
         cache.m_isShared = coreSharing > 1;
         AddSharingProcessor(cache, record.m_apicID);
     }
-    record.m_caches.splice(record.m_caches.end(), fromLeaf2);
+    record.m_caches.insert(record.m_caches.end(), fromLeaf2.begin(), fromLeaf2.end());
 
     if (useLeaf18 || !haveTLB) AppendDeterministicTLBs(m_rawData, record);
 }

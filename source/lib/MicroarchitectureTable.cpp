@@ -143,6 +143,35 @@ const MicroarchitectureRow kRows[] = {
     {kSiS, 5, 0x00, 0x00, "mP6"},
 };
 
+constexpr uint32_t kNumRows = sizeof(kRows) / sizeof(kRows[0]);
+
+// Where each vendor's rows lie in the table: the search of a vendor starts
+// at its first row and ends after its last, so that the first match stays
+// the same. Vendor ids past the spans search the whole table.
+struct VendorSpan {
+    uint16_t first = 0;
+    uint16_t end = 0;
+};
+constexpr uint32_t kNumVendorSpans = 32;
+
+const VendorSpan& SpanOf(uint32_t vendorID) {
+    static_assert(kNumRows < 0xFFFF, "row positions fit 16 bits");
+    static const VendorSpan s_all{0, static_cast<uint16_t>(kNumRows)};
+    static const auto s_spans = [] {
+        struct {
+            VendorSpan of[kNumVendorSpans];
+        } spans;
+        for (uint32_t i = kNumRows; i-- > 0;) {
+            if (kRows[i].vendor >= kNumVendorSpans) continue;
+            VendorSpan& span = spans.of[kRows[i].vendor];
+            if (span.end == 0) span.end = static_cast<uint16_t>(i + 1);
+            span.first = static_cast<uint16_t>(i);
+        }
+        return spans;
+    }();
+    return vendorID < kNumVendorSpans ? s_spans.of[vendorID] : s_all;
+}
+
 }  // namespace
 
 const char* FindMicroarchitecture(uint32_t vendorID, uint32_t signature, CoreKindReader coreKind) {
@@ -151,7 +180,9 @@ const char* FindMicroarchitecture(uint32_t vendorID, uint32_t signature, CoreKin
     const uint32_t model = ((signature >> 12) & 0xF0) | ((signature >> 4) & 0xF);
     const uint32_t stepping = signature & 0xF;
     int kind = -1;  // not read yet
-    for (const MicroarchitectureRow& row : kRows) {
+    const VendorSpan& span = SpanOf(vendorID);
+    for (uint32_t i = span.first; i < span.end; ++i) {
+        const MicroarchitectureRow& row = kRows[i];
         if (row.vendor != vendorID || row.family != family || model < row.firstModel || model > row.lastModel ||
             stepping < row.firstStepping)
             continue;

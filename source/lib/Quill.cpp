@@ -21,6 +21,8 @@ QUILL_REVISION("$Id: Quill.cpp $");
 
 namespace {
 
+constexpr size_t kUsualCacheRecords = 16;
+
 std::atomic<bool> s_topologyLeavesDistrusted{false};
 bool s_warnedAboutDistrustedTopologyLeaves = false;
 
@@ -132,6 +134,8 @@ int32_t CollectCPUData(CPUData& record, uint32_t index) {
     PutThreadOnCPU placement;  // restores the thread on every way out
     try {
         record.Reset();
+        // Room for the caches and TLBs of most processors in one block.
+        record.m_caches.reserve(kUsualCacheRecords);
         const int32_t result = Collect(record, index, placement);
         placement.Restore();
         return result;

@@ -8,9 +8,9 @@
 #include "SharingIDSet.h"
 
 #include <cstdint>
-#include <list>
 #include <map>
 #include <set>
+#include <vector>
 
 // Internal result codes.
 enum : int32_t {
@@ -32,7 +32,9 @@ public:
 
     CPUCacheData() = default;
     CPUCacheData(const CPUCacheData&) = default;
+    CPUCacheData(CPUCacheData&&) noexcept = default;
     CPUCacheData& operator=(const CPUCacheData&) = default;
+    CPUCacheData& operator=(CPUCacheData&&) noexcept = default;
     ~CPUCacheData() = default;
 
     uint32_t GetRole() const override { return m_role; }
@@ -72,6 +74,10 @@ public:
     uint32_t m_indexInGroup = 0xFFFFFFFF;
     SharingIDSet m_sharingIDs;
 };
+
+// The caches and TLBs of one processor, in the order collected. A stored
+// record's list no longer changes, so that the descriptions handed out stay.
+using CacheRecords = std::vector<CPUCacheData>;
 
 // A cache of lines: role cache, entries of `lineSize` bytes and as many of
 // them as fit in `size` (none without a line size).
@@ -140,7 +146,7 @@ public:
     uint8_t m_physicalAddressBits;
     uint8_t m_linearAddressBits;
     ProcessorFeatures m_features;
-    std::list<CPUCacheData> m_caches;
+    CacheRecords m_caches;
     char m_name[64];
     // The core's microarchitecture (a constant of MicroarchitectureTable),
     // "" when not known.
