@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <sched.h>
 #include <string>
@@ -112,6 +113,31 @@ TEST(LinuxShim, TheActiveMaskIsTheOnlineList) {
         CPU_SET(0, &set);  // a processor of group 0 is no bit in group 1
         EXPECT_EQ(ends, platform::ProcessorsToGroupMask(1, set)) << c.list;
         EXPECT_TRUE(size == 64 || !platform::GroupMaskToProcessors(1, uint64_t(1) << size, &set)) << c.list;
+    }
+}
+
+// The kernel's online list stays open between descriptions. A host that
+// closes that descriptor and opens another file on its number does not
+// change what the library counts, whatever the file says.
+TEST(LinuxShim, AKeptListClosedAndReusedByTheHostIsNotTakenForIt) {
+    uint64_t mask = 0;
+    const uint32_t count = GetSystemProcessors(&mask);
+    int kept = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == "/sys/devices/system/cpu/online")
+            kept = std::stoi(entry.path().filename().string());
+    }
+    ASSERT_GE(kept, 0) << "the online list is not kept open";
+    for (const char* text : {"0-99\n", "0\n"}) {
+        FakeOnlineList other(text);
+        const int fd = open(other.path.c_str(), O_RDONLY);
+        ASSERT_EQ(kept, dup2(fd, kept));
+        close(fd);
+        platform::g_onlineProcessorsPath = other.before[0];  // the library reads its own list again
+        uint64_t again = 0;
+        EXPECT_EQ(count, GetSystemProcessors(&again)) << text;
+        EXPECT_EQ(mask, again) << text;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "PlatformPosix.h"
 
 #include <atomic>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,10 +22,15 @@ namespace {
 // The kernel's list stays open once read: reading an open list again from
 // its start makes the kernel write it anew, for a fraction of the cost of
 // opening it. The file's identity is kept with it, so that a descriptor the
-// host closed, and perhaps reused, is never read for it.
+// host closed, and perhaps reused, is never taken for it: a text that is
+// not the one this thread last read from the list is taken only once the
+// descriptor proves to be the list. A text equal to that one is the list's
+// answer whichever file gave it, and costs no further system call.
 std::atomic<int> s_keptFD{-1};
 std::atomic<uint64_t> s_keptDevice{0};
 std::atomic<uint64_t> s_keptInode{0};
+thread_local char t_lastText[256];  // longer lists are checked every time
+thread_local ssize_t t_lastLength = -1;
 
 bool IsKept(int fd) {
     struct stat status;
@@ -32,11 +38,22 @@ bool IsKept(int fd) {
            status.st_ino == s_keptInode.load(std::memory_order_relaxed);
 }
 
+ssize_t Remember(const char* text, ssize_t length) {
+    t_lastLength = length > 0 && static_cast<size_t>(length) <= sizeof t_lastText ? length : -1;
+    if (t_lastLength > 0) std::memcpy(t_lastText, text, static_cast<size_t>(length));
+    return length;
+}
+
 ssize_t ReadOnlineList(char* text, size_t size) {
     const bool kernelList = g_onlineProcessorsPath == kKernelOnlinePath;
     if (kernelList) {
         const int kept = s_keptFD.load(std::memory_order_acquire);
-        if (kept >= 0 && IsKept(kept)) return pread(kept, text, size, 0);
+        if (kept >= 0) {
+            const ssize_t length = pread(kept, text, size, 0);
+            if (length > 0 && length == t_lastLength && std::memcmp(text, t_lastText, static_cast<size_t>(length)) == 0)
+                return length;
+            if (IsKept(kept)) return Remember(text, length);
+        }
     }
     const int fd = open(g_onlineProcessorsPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
@@ -48,10 +65,10 @@ ssize_t ReadOnlineList(char* text, size_t size) {
         // Every thread that gets here stores the same identity.
         s_keptDevice.store(status.st_dev, std::memory_order_relaxed);
         s_keptInode.store(status.st_ino, std::memory_order_relaxed);
-        if (s_keptFD.compare_exchange_strong(expected, fd, std::memory_order_release)) return length;
+        if (s_keptFD.compare_exchange_strong(expected, fd, std::memory_order_release)) return Remember(text, length);
     }
     close(fd);
-    return length;
+    return kernelList ? Remember(text, length) : length;
 }
 
 thread_local uint32_t t_snapshotDepth = 0;
