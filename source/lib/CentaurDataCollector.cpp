@@ -49,9 +49,6 @@ constexpr uint32_t kLeafTopology = 0xB;
 constexpr uint32_t kMaxCacheSubleaves = 32;
 constexpr uint32_t kMaxTopologySubleaves = 16;
 
-// Leaf 0xB ends its list with a sub-leaf of no shift and no processors.
-bool IsTopologyEnd(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 && (raw.m_ebx & 0xFFFF) == 0; }
-
 constexpr uint32_t kLeafL1Caches = 0x80000005;
 constexpr uint32_t kLeafL2Cache = 0x80000006;
 constexpr uint32_t kLeafAddressSizes = 0x80000008;
@@ -68,8 +65,6 @@ constexpr ProcessorFeatures kCentaurLeaf1Removed = Feature::SSE4_1 | Feature::MT
 constexpr ProcessorFeatures kCentaurExtendedRemoved = Feature::Syscall | Feature::RDTSCP | Feature::x64;
 
 constexpr uint32_t kDefaultLineSize = 32;
-
-constexpr uint32_t kMTBit = 1u << 28;  // leaf 1 EDX
 
 }  // namespace
 
@@ -95,7 +90,7 @@ void CentaurDataCollector::CollectFunction(uint32_t leaf) {
         isEnd = IsDeterministicCacheEnd;
         maxSubleaves = kMaxCacheSubleaves;
     } else if (leaf == kLeafTopology) {
-        isEnd = IsTopologyEnd;
+        isEnd = IsTopologyLevelsEnd;
         maxSubleaves = kMaxTopologySubleaves;
     } else {
         return;
@@ -105,11 +100,6 @@ void CentaurDataCollector::CollectFunction(uint32_t leaf) {
         m_rawData.pop_back();
     else
         CollectSubleaves(m_rawData, leaf, maxSubleaves, isEnd);
-}
-
-bool CentaurDataCollector::MultiThreadingPackage() const {
-    const RawCPUIDData* leaf1 = FindLeaf(1);
-    return leaf1 != nullptr && (leaf1->m_edx & kMTBit) != 0;
 }
 
 void CentaurDataCollector::CollectFeatures(CPUData& record) {

@@ -37,8 +37,6 @@ public:
     // The name is the brand string alone (the x86/x64 step): see the source.
 
 private:
-    // Leaf 1 says the package runs more than one thread.
-    bool MultiThreadingPackage() const;
     // One cache of leaf 0x80000005 (level 1) or 0x80000006 (level 2).
     void ParseVIACache(CPUData& record, uint32_t level, uint32_t type, uint32_t reg);
 };

@@ -79,6 +79,8 @@ bool PlaceByTopologyLevels(const std::vector<RawCPUIDData>& rawData, CPUData& re
 
 }  // namespace
 
+bool IsTopologyLevelsEnd(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 && (raw.m_ebx & 0xFFFF) == 0; }
+
 bool CollectLeafBTopology(const std::vector<RawCPUIDData>& rawData, CPUData& record) {
     if (UseCurrentRules()) return PlaceByTopologyLevels(rawData, record);
     std::vector<const RawCPUIDData*> leafB = Levels(rawData, 0xB);

@@ -13,4 +13,8 @@
 // from leaf 0x1F where `rawData` holds it, with every count left to the
 // topology cache. False, with the record untouched, when the processor has
 // no usable leaf or no SMT level; the caller then places it otherwise.
+// Leaves 0xB and 0x1F end their lists with a sub-leaf of no shift and no
+// processors.
+bool IsTopologyLevelsEnd(const RawCPUIDData& raw);
+
 bool CollectLeafBTopology(const std::vector<RawCPUIDData>& rawData, CPUData& record);

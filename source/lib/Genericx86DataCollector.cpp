@@ -108,6 +108,11 @@ const RawCPUIDData* Genericx86DataCollector::FindLeaf(uint32_t leaf) const {
     return nullptr;
 }
 
+bool Genericx86DataCollector::MultiThreadingPackage() const {
+    const RawCPUIDData* leaf1 = FindLeaf(1);
+    return leaf1 != nullptr && (leaf1->m_edx & (1u << 28)) != 0;
+}
+
 const RawCPUIDData* Genericx86DataCollector::FindLeaf(uint32_t leaf, uint32_t subleaf) const {
     for (const RawCPUIDData& data : m_rawData)
         if (data.m_func == leaf && data.m_funcData == subleaf) return &data;

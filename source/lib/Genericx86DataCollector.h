@@ -74,6 +74,8 @@ public:
     const RawCPUIDData* FindLeaf(uint32_t leaf) const;
     const RawCPUIDData* FindLeaf(uint32_t leaf, uint32_t subleaf) const;
     const std::vector<RawCPUIDData>& RawData() const { return m_rawData; }
+    // Leaf 1 says the package runs more than one thread (EDX bit 28).
+    bool MultiThreadingPackage() const;
     bool StoredRangeMax(uint32_t baseLeaf, uint32_t* max) const override;
     const RawCPUIDData* StoredLeaf(uint32_t leaf, uint32_t subleaf) const override { return FindLeaf(leaf, subleaf); }
 

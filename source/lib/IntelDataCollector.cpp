@@ -2,6 +2,7 @@
 
 #include "DescriptionRules.h"
 #include "DeterministicTLB.h"
+#include "ExtendedTopology.h"
 #include "CoreType.h"
 #include "Quill.h"
 
@@ -163,8 +164,6 @@ L2Class ClassifyL2(const CPUCacheData* l2) {
 
 // Leaf 4 ends its list with a sub-leaf of cache type 0.
 bool IsLeaf4Terminator(const RawCPUIDData& raw) { return (raw.m_eax & 0x1F) == 0; }
-// Leaves 0xB and 0x1F end their lists with a sub-leaf of no shift and no processors.
-bool IsLeafBTerminator(const RawCPUIDData& raw) { return (raw.m_eax & 0xF) == 0 && (raw.m_ebx & 0xFFFF) == 0; }
 
 }  // namespace
 
@@ -179,16 +178,16 @@ bool IntelDataCollector::NextCandidateLeaf(uint32_t from, uint32_t* leaf) {
 }
 
 bool IntelDataCollector::IsReservedCPUIDFunc(uint32_t leaf) {
-    if (LeafInRanges(kIntelCurrentRulesLeaves, leaf) && !UseCurrentRules()) return true;
-    if (leaf == kLeafTLBParameters) return false;
-    if (!LeafInRanges(kIntelLeafRanges, leaf) && leaf != 0x1F) return true;
+    if (LeafInRanges(kIntelCurrentRulesLeaves, leaf)) {
+        if (!UseCurrentRules()) return true;
+    } else if (!LeafInRanges(kIntelLeafRanges, leaf)) {
+        return true;
+    }
     if (leaf != 0xB && leaf != 0x1F) return false;
     // Leaves 0xB and 0x1F are read only from a multi-threading capable
     // package that implements them, which the processor tells only when
     // asked.
-    const RawCPUIDData* leaf1 = FindLeaf(1);
-    if (leaf1 == nullptr || (leaf1->m_edx & (1u << 28)) == 0) return true;
-    return IsLeafBTerminator(ExecuteLeaf(leaf, 0));
+    return !MultiThreadingPackage() || IsTopologyLevelsEnd(ExecuteLeaf(leaf, 0));
 }
 
 void IntelDataCollector::CollectFunction(uint32_t leaf) {
@@ -212,10 +211,10 @@ void IntelDataCollector::CollectFunction(uint32_t leaf) {
         break;
     case 0xB:
     case 0x1F:
-        if (IsLeafBTerminator(first)) break;
+        if (IsTopologyLevelsEnd(first)) break;
         for (uint32_t subleaf = 1; subleaf < kMaxLeafBSubleaves; ++subleaf) {
             const RawCPUIDData raw = ExecuteLeaf(leaf, subleaf);
-            if (IsLeafBTerminator(raw)) break;
+            if (IsTopologyLevelsEnd(raw)) break;
             m_rawData.push_back(raw);
         }
         break;

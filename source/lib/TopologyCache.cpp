@@ -29,7 +29,7 @@ void TopologyCache::ClearAll() {
 uint8_t TopologyCache::EnterTopology(uint32_t processorID, uint8_t packageID, uint32_t coreKey, uint8_t smtID,
                                      bool multiThreadingCapable, uint32_t declaredLogical) {
     if (m_systemProcessors == 0) {
-        for (uint16_t group = 0; group < CountProcessorGroups(); ++group)
+        for (uint16_t group = 0, groups = CountProcessorGroups(); group < groups; ++group)
             m_systemProcessors += CountProcessorsInGroup(group);
     }
     // The first description of a processor id fixes its package.
